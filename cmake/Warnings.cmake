@@ -1,0 +1,13 @@
+# Compiler warnings for the project's own targets. KESTRUNE_WARNINGS_AS_ERRORS
+# turns them into errors (CI and the presets set it).
+option(KESTRUNE_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
+
+function(kestrune_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${KESTRUNE_WARNINGS_AS_ERRORS}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+      -Wsign-conversion -Wformat=2 -Wundef -Wcast-qual -Wold-style-cast
+      $<$<BOOL:${KESTRUNE_WARNINGS_AS_ERRORS}>:-Werror>)
+  endif()
+endfunction()
