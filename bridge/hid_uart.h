@@ -91,8 +91,8 @@ HID_UART_API HID_UART_STATUS HidUart_GetString(uint32_t deviceNum, uint16_t vid,
 
 /// Opens the bridge at deviceNum. Returns 0 and a handle in *device, or a
 /// failure status.
-HID_UART_API HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum,
-                                          uint16_t vid, uint16_t pid);
+HID_UART_API HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16_t vid,
+                                          uint16_t pid);
 
 /// Part number and version of an opened bridge. Returns 0 and both values, or
 /// a failure status.
