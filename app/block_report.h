@@ -1,0 +1,14 @@
+// The report of one block of bytes received from a bridge.
+#ifndef KESTRUNE_APP_BLOCK_REPORT_H
+#define KESTRUNE_APP_BLOCK_REPORT_H
+
+#include <cstdint>
+
+/// Prints the five-line report of a block: a header with the bridge's serial
+/// string and the byte count, the bytes in hex, their last eight bytes as a
+/// big-endian 64-bit value, bits 16 to 47 of that value as a ten-digit
+/// decimal, and a closing line; then flushes standard output so that a
+/// report is never held back in a buffer. count is 1 or more.
+void ReportBlock(const char* serial, const uint8_t* bytes, int count);
+
+#endif

@@ -1,0 +1,150 @@
+#include "connection.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "status_text.h"
+
+ConnectedDeviceRecord ConnectedDevice{};
+
+namespace {
+
+struct UartSetting {
+  uint32_t baudRate;
+  uint8_t dataBits;
+  uint8_t parity;
+  uint8_t stopBits;
+  uint8_t flowControl;
+};
+
+constexpr UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
+                                   HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
+constexpr uint32_t kReadTimeoutMs = 200;
+constexpr uint32_t kWriteTimeoutMs = 2000;
+
+bool SameSetting(const UartSetting& a, const UartSetting& b) {
+  return a.baudRate == b.baudRate && a.dataBits == b.dataBits && a.parity == b.parity &&
+         a.stopBits == b.stopBits && a.flowControl == b.flowControl;
+}
+
+// Identity strings in the order they are fetched.
+struct IdentityField {
+  uint32_t kind;
+  DeviceString ConnectedDeviceRecord::*field;
+};
+
+constexpr IdentityField kIdentityFields[] = {
+    {HID_UART_GET_VID_STR, &ConnectedDeviceRecord::vendorIdText},
+    {HID_UART_GET_PID_STR, &ConnectedDeviceRecord::productIdText},
+    {HID_UART_GET_PRODUCT_STR, &ConnectedDeviceRecord::product},
+    {HID_UART_GET_MANUFACTURER_STR, &ConnectedDeviceRecord::manufacturer},
+    {HID_UART_GET_PATH_STR, &ConnectedDeviceRecord::path},
+};
+
+// Index of the first attached bridge whose serial string equals serial.
+bool FindBridge(const char* serial, uint32_t* index) {
+  uint32_t count = 0;
+  if (HidUart_GetNumDevices(&count, 0, 0) != HID_UART_SUCCESS) {
+    return false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    DeviceString candidate{};
+    if (HidUart_GetString(i, 0, 0, candidate, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
+      continue;
+    }
+    TerminateDeviceString(candidate);
+    if (std::strcmp(candidate, serial) == 0) {
+      *index = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReportError(HID_UART_STATUS status) {
+  std::printf("Error: %s\n", StatusText(status).c_str());
+  std::fflush(stdout);
+  return false;
+}
+
+// A handle that was opened but will not be read is closed before the report.
+bool CloseAndReportError(HID_UART_STATUS status) {
+  HidUart_Close(ConnectedDevice.handle);
+  return ReportError(status);
+}
+
+bool CloseAndReportFailure(const char* serial, HID_UART_STATUS status) {
+  HidUart_Close(ConnectedDevice.handle);
+  std::printf("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+  std::printf("Not Connected\n");
+  std::fflush(stdout);
+  return false;
+}
+
+void FetchIdentity() {
+  for (const IdentityField& identity : kIdentityFields) {
+    DeviceString& text = ConnectedDevice.*identity.field;
+    // Cleared first, so that a failing call shows an empty field and never
+    // the string of a bridge connected earlier.
+    std::memset(text, 0, sizeof text);
+    HidUart_GetOpenedString(ConnectedDevice.handle, text, identity.kind);
+    TerminateDeviceString(text);
+  }
+}
+
+void PrintIdentity(const char* serial) {
+  std::printf("Vendor ID = %s, Product ID = %s\n", Printable(ConnectedDevice.vendorIdText).text,
+              Printable(ConnectedDevice.productIdText).text);
+  std::printf("Part Number = %d, Version = %d\n", ConnectedDevice.partNumber,
+              ConnectedDevice.version);
+  std::printf("Path = %s\n", Printable(ConnectedDevice.path).text);
+  std::printf("Manufacturer = %s\n", Printable(ConnectedDevice.manufacturer).text);
+  std::printf("Product = %s\n", Printable(ConnectedDevice.product).text);
+  std::printf("Connected to %s\n", Printable(serial).text);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+bool ConnectBySerial(const char* serial) {
+  uint32_t index = 0;
+  if (!FindBridge(serial, &index)) {
+    return ReportError(HID_UART_DEVICE_NOT_FOUND);
+  }
+
+  HID_UART_STATUS status = HidUart_Open(&ConnectedDevice.handle, index, 0, 0);
+  if (status != HID_UART_SUCCESS) {
+    return ReportError(status);
+  }
+  status = HidUart_GetPartNumber(ConnectedDevice.handle, &ConnectedDevice.partNumber,
+                                 &ConnectedDevice.version);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportError(status);
+  }
+  status =
+      HidUart_SetUartConfig(ConnectedDevice.handle, kLineSetting.baudRate, kLineSetting.dataBits,
+                            kLineSetting.parity, kLineSetting.stopBits, kLineSetting.flowControl);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportError(status);
+  }
+
+  // Zero is never the expected baud rate, so a library that reports success
+  // without filling the values fails the comparison.
+  UartSetting readBack{};
+  status = HidUart_GetUartConfig(ConnectedDevice.handle, &readBack.baudRate, &readBack.dataBits,
+                                 &readBack.parity, &readBack.stopBits, &readBack.flowControl);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportFailure(serial, status);
+  }
+  if (!SameSetting(readBack, kLineSetting)) {
+    return CloseAndReportFailure(serial, HID_UART_INVALID_PARAMETER);
+  }
+  status = HidUart_SetTimeouts(ConnectedDevice.handle, kReadTimeoutMs, kWriteTimeoutMs);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportFailure(serial, status);
+  }
+
+  FetchIdentity();
+  PrintIdentity(serial);
+  return true;
+}

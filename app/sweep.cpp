@@ -1,0 +1,85 @@
+#include "sweep.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "block_report.h"
+#include "connection.h"
+#include "device_text.h"
+#include "hid_uart.h"
+
+namespace {
+
+// One set of values for both libraries, not reset in between, and zero at
+// first, so that a failing call never prints uninitialised memory.
+struct LibraryVersion {
+  uint8_t major;
+  uint8_t minor;
+  HID_UART_BOOL release;
+};
+
+void PrintVersion(const char* library, const LibraryVersion& version) {
+  std::printf("%s: Version %d.%d (%s)\n", library, version.major, version.minor,
+              version.release != 0 ? "Release" : "Debug");
+}
+
+void ReportLibraryVersions() {
+  LibraryVersion version{};
+  HidUart_GetLibraryVersion(&version.major, &version.minor, &version.release);
+  PrintVersion("SLABHIDtoUART.dll", version);
+  HidUart_GetHidLibraryVersion(&version.major, &version.minor, &version.release);
+  PrintVersion("SLABHIDDevice.dll", version);
+  std::fflush(stdout);
+}
+
+// Bytes to report after a read, or a negative value when the bridge can no
+// longer be read. A count beyond the request never reaches past the buffer,
+// and a status outside the library's range still ends the loop.
+int BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
+  if (status == HID_UART_SUCCESS || status == HID_UART_READ_TIMED_OUT) {
+    return static_cast<int>(std::min(bytesRead, kReadSize));
+  }
+  return status > 0 ? -status : -1;
+}
+
+void CaptureBlocks(const char* serial) {
+  uint8_t buffer[kReadSize];
+  for (;;) {
+    uint32_t bytesRead = 0;
+    const HID_UART_STATUS status =
+        HidUart_Read(ConnectedDevice.handle, buffer, kReadSize, &bytesRead);
+    const int blockCount = BlockCount(status, bytesRead);
+    if (blockCount < 0) {
+      return;
+    }
+    if (blockCount > 0) {
+      ReportBlock(serial, buffer, blockCount);
+    }
+  }
+}
+
+}  // namespace
+
+void SweepDevices() {
+  ReportLibraryVersions();
+
+  uint32_t count = 0;
+  if (HidUart_GetNumDevices(&count, 0, 0) != HID_UART_SUCCESS) {
+    return;
+  }
+  std::printf("Number of connected CP2110 HID devices = %u\n", count);
+  std::fflush(stdout);
+
+  for (uint32_t index = 0; index < count; ++index) {
+    DeviceString serial{};
+    if (HidUart_GetString(index, 0, 0, serial, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
+      continue;
+    }
+    TerminateDeviceString(serial);
+    if (!ConnectBySerial(serial)) {
+      continue;
+    }
+    CaptureBlocks(serial);
+    HidUart_Close(ConnectedDevice.handle);
+  }
+}

@@ -1,0 +1,189 @@
+#include "connection.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "fake_bridge.h"
+
+namespace {
+
+constexpr const char* kConnectedLines =
+    "Vendor ID = 10C4, Product ID = EA80\n"
+    "Part Number = 10, Version = 1\n"
+    "Path = fake/0\n"
+    "Manufacturer = Maker\n"
+    "Product = Bridge\n"
+    "Connected to S1\n";
+
+class ConnectBySerialTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    ConnectedDevice = ConnectedDeviceRecord{};
+  }
+
+  // Output of one connection attempt; its result goes to *connected.
+  static std::string Connect(const char* serial, bool* connected) {
+    testing::internal::CaptureStdout();
+    *connected = ConnectBySerial(serial);
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+struct OutcomeCase {
+  const char* name;
+  std::function<void(fake::Bridge&)> setUp;
+  bool connected;
+  std::string output;
+  int closes;  // of the one handle opened
+};
+
+TEST_F(ConnectBySerialTest, EachStepReportsItsFailureAndClosesWhatItOpened) {
+  const std::string failed = "Failed to connect to S1: ";
+  const OutcomeCase cases[] = {
+      {"healthy bridge", [](fake::Bridge&) {}, true, kConnectedLines, 0},
+      {"open refused", [](fake::Bridge& b) { b.failures["Open"] = 0x15; }, false,
+       "Error: Device access error\n", 0},
+      {"part number fails", [](fake::Bridge& b) { b.failures["GetPartNumber"] = 0x14; }, false,
+       "Error: Device I/O failed\n", 1},
+      {"setting not written", [](fake::Bridge& b) { b.failures["SetUartConfig"] = 0x11; }, false,
+       "Error: Write error\n", 1},
+      {"setting not read back", [](fake::Bridge& b) { b.failures["GetUartConfig"] = 0x10; }, false,
+       failed + "Read error\nNot Connected\n", 1},
+      {"baud rate differs", [](fake::Bridge& b) { b.readBackBaud = 4800; }, false,
+       failed + "Invalid parameter\nNot Connected\n", 1},
+      {"data bits differ", [](fake::Bridge& b) { b.readBackDataBits = 2; }, false,
+       failed + "Invalid parameter\nNot Connected\n", 1},
+      {"parity differs", [](fake::Bridge& b) { b.readBackParity = 2; }, false,
+       failed + "Invalid parameter\nNot Connected\n", 1},
+      {"stop bits differ", [](fake::Bridge& b) { b.readBackStopBits = 1; }, false,
+       failed + "Invalid parameter\nNot Connected\n", 1},
+      {"flow control differs", [](fake::Bridge& b) { b.readBackFlowControl = 1; }, false,
+       failed + "Invalid parameter\nNot Connected\n", 1},
+      {"time-outs refused", [](fake::Bridge& b) { b.failures["SetTimeouts"] = 0x14; }, false,
+       failed + "Device I/O failed\nNot Connected\n", 1},
+      {"unlisted status", [](fake::Bridge& b) { b.failures["SetTimeouts"] = 0x42; }, false,
+       failed + "Unknown status\nNot Connected\n", 1},
+      {"identity strings fail silently",
+       [](fake::Bridge& b) { b.failures["GetOpenedString"] = 0x14; }, true,
+       "Vendor ID = , Product ID = \nPart Number = 10, Version = 1\nPath = \n"
+       "Manufacturer = \nProduct = \nConnected to S1\n",
+       0},
+  };
+  for (const OutcomeCase& c : cases) {
+    fake::Reset();
+    fake::Bridge bridge;
+    bridge.serial = "S1";
+    c.setUp(bridge);
+    fake::State().bridges = {bridge};
+
+    bool connected = false;
+    EXPECT_EQ(Connect("S1", &connected), c.output) << "case: " << c.name;
+    EXPECT_EQ(connected, c.connected) << "case: " << c.name;
+    EXPECT_EQ(fake::CallsStartingWith("Close").size(), static_cast<size_t>(c.closes))
+        << "case: " << c.name;
+    if (c.closes > 0) {
+      EXPECT_EQ(fake::State().closes[1], 1) << "case: " << c.name << ": closed the wrong handle";
+    }
+  }
+}
+
+TEST_F(ConnectBySerialTest, ABridgeThatCannotBeFoundIsNotOpened) {
+  const struct {
+    const char* name;
+    std::function<void()> setUp;
+  } cases[] = {
+      {"no such serial", [] { fake::State().bridges[0].serial = "S2"; }},
+      {"serial differs in case", [] { fake::State().bridges[0].serial = "s1"; }},
+      {"serial is a longer string", [] { fake::State().bridges[0].serial = "S10"; }},
+      {"serial cannot be had", [] { fake::State().bridges[0].failures["GetString"] = 0x14; }},
+      {"count call fails", [] { fake::State().numDevicesStatus = {0x14}; }},
+      {"unplugged", [] { fake::State().bridges.clear(); }},
+  };
+  for (const auto& c : cases) {
+    fake::Reset();
+    fake::State().bridges.resize(1);
+    fake::State().bridges[0].serial = "S1";
+    c.setUp();
+    bool connected = true;
+    EXPECT_EQ(Connect("S1", &connected), "Error: Device not found\n") << "case: " << c.name;
+    EXPECT_FALSE(connected) << "case: " << c.name;
+    EXPECT_TRUE(fake::CallsStartingWith("Open").empty()) << "case: " << c.name;
+  }
+}
+
+TEST_F(ConnectBySerialTest, PassesTheFixedSettingTimeoutsAndStringKindsInOrder) {
+  fake::State().bridges.resize(1);
+  fake::State().bridges[0].serial = "S1";
+  bool connected = false;
+  Connect("S1", &connected);
+  ASSERT_TRUE(connected);
+  const std::vector<std::string> expected = {
+      "GetNumDevices vid=0 pid=0 -> 0x00",
+      "GetString index=0 vid=0 pid=0 kind=4 -> 0x00",
+      "Open index=0 vid=0 pid=0 handle=1 -> 0x00",
+      "GetPartNumber handle=1 -> 0x00",
+      "SetUartConfig handle=1 9600 3 0 0 0 -> 0x00",
+      "GetUartConfig handle=1 -> 0x00",
+      "SetTimeouts handle=1 read=200 write=2000 -> 0x00",
+      "GetOpenedString handle=1 kind=1 -> 0x00",
+      "GetOpenedString handle=1 kind=2 -> 0x00",
+      "GetOpenedString handle=1 kind=6 -> 0x00",
+      "GetOpenedString handle=1 kind=5 -> 0x00",
+      "GetOpenedString handle=1 kind=3 -> 0x00",
+  };
+  EXPECT_EQ(fake::State().calls, expected);
+  EXPECT_EQ(ConnectedDevice.handle, reinterpret_cast<HID_UART_DEVICE>(1));
+}
+
+TEST_F(ConnectBySerialTest, TheFirstOfTwoBridgesWithOneSerialIsOpened) {
+  fake::State().bridges.resize(3);
+  fake::State().bridges[0].serial = "S0";
+  fake::State().bridges[1].serial = "S1";
+  fake::State().bridges[2].serial = "S1";
+  bool connected = false;
+  Connect("S1", &connected);
+  EXPECT_TRUE(connected);
+  EXPECT_EQ(fake::CallsStartingWith("Open"),
+            std::vector<std::string>{"Open index=1 vid=0 pid=0 handle=1 -> 0x00"});
+}
+
+TEST_F(ConnectBySerialTest, AFailedStringNeverShowsAnEarlierBridgesValue) {
+  fake::State().bridges.resize(2);
+  fake::State().bridges[0].serial = "S0";
+  fake::State().bridges[1].serial = "S1";
+  fake::State().bridges[1].failures["GetOpenedString"] = 0x14;
+  bool connected = false;
+  Connect("S0", &connected);
+  ASSERT_TRUE(connected);
+  EXPECT_EQ(Connect("S1", &connected),
+            "Vendor ID = , Product ID = \nPart Number = 10, Version = 1\nPath = \n"
+            "Manufacturer = \nProduct = \nConnected to S1\n");
+}
+
+TEST_F(ConnectBySerialTest, HostileStringsAreCutToTheirBufferAndEscaped) {
+  fake::State().bridges.resize(1);
+  fake::Bridge& bridge = fake::State().bridges[0];
+  bridge.serial = "S1";
+  bridge.strings[HID_UART_GET_MANUFACTURER_STR] = "Evil\x1B]0;owned\x07\r\n";
+  bridge.strings[HID_UART_GET_PRODUCT_STR] = std::string(300, 'P');
+  bool connected = false;
+  const std::string output = Connect("S1", &connected);
+  EXPECT_NE(output.find("Manufacturer = Evil\\x1B]0;owned\\x07\\x0D\\x0A\n"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Product = " + std::string(259, 'P') + "\n"), std::string::npos) << output;
+
+  // Strings that fill the whole buffer with no end at all.
+  fake::Reset();
+  fake::State().bridges.resize(1);
+  fake::State().bridges[0].serial = "S1";
+  fake::State().bridges[0].unterminatedStrings = true;
+  const std::string serial(259, 'S');
+  fake::State().bridges[0].serial = serial + "X";
+  Connect(serial.c_str(), &connected);
+  EXPECT_TRUE(connected) << "a serial cut to its buffer still matches";
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// An in-memory bridge library for the program's unit tests: every one of the
+// twelve operations does what the test scripted and records the call.
+#ifndef KESTRUNE_TESTS_FAKE_BRIDGE_H
+#define KESTRUNE_TESTS_FAKE_BRIDGE_H
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hid_uart.h"
+
+namespace fake {
+
+/// One scripted result of HidUart_Read.
+struct Read {
+  HID_UART_STATUS status;
+  std::vector<uint8_t> bytes;
+  std::optional<uint32_t> reportedCount;  // a count other than bytes.size()
+};
+
+struct Bridge {
+  std::string serial;
+  std::map<uint32_t, std::string> strings{{HID_UART_GET_VID_STR, "10C4"},
+                                          {HID_UART_GET_PID_STR, "EA80"},
+                                          {HID_UART_GET_PATH_STR, "fake/0"},
+                                          {HID_UART_GET_MANUFACTURER_STR, "Maker"},
+                                          {HID_UART_GET_PRODUCT_STR, "Bridge"}};
+  uint8_t partNumber = 10;
+  uint8_t version = 1;
+  // Read-back values; unset means what was written.
+  std::optional<uint32_t> readBackBaud;
+  std::optional<uint8_t> readBackDataBits, readBackParity, readBackStopBits, readBackFlowControl;
+  // Status of every call of an operation, by name ("Open", "GetPartNumber"...).
+  std::map<std::string, HID_UART_STATUS> failures;
+  // Reads in order; once they run out, reads fail with 0x14 (unplugged).
+  std::deque<Read> reads;
+  // Raw bytes written by HidUart_GetOpenedString / HidUart_GetString, all
+  // HID_UART_DEVICE_STRLEN of them, with no terminating NUL.
+  bool unterminatedStrings = false;
+};
+
+/// The UART setting as written through HidUart_SetUartConfig.
+struct Setting {
+  uint32_t baud = 115200;
+  uint8_t dataBits = 3, parity = 0, stopBits = 0, flowControl = 0;
+};
+
+struct Library {
+  uint8_t libraryMajor = 6, libraryMinor = 14;
+  HID_UART_BOOL libraryRelease = 1;
+  uint8_t hidMajor = 1, hidMinor = 9;
+  HID_UART_BOOL hidRelease = 0;
+  HID_UART_STATUS libraryVersionStatus = 0, hidVersionStatus = 0;
+  // Status of successive HidUart_GetNumDevices calls; 0 once they run out.
+  std::deque<HID_UART_STATUS> numDevicesStatus;
+  std::vector<Bridge> bridges;
+  // Every call, e.g. "Open index=0 -> 0x00 handle=1".
+  std::vector<std::string> calls;
+  // Handle numbers (from 1) of opened bridges, and how often each was closed.
+  std::vector<size_t> openedBridge;
+  std::map<size_t, int> closes;
+  std::map<size_t, Setting> written;
+};
+
+/// The library state the twelve operations work on; Reset() starts afresh.
+Library& State();
+void Reset();
+
+/// Calls recorded so far whose text starts with prefix.
+std::vector<std::string> CallsStartingWith(const std::string& prefix);
+
+}  // namespace fake
+
+#endif
