@@ -138,3 +138,28 @@ TEST(ScenarioReader, ShippedScenariosAndDemoParse) {
 
 }  // namespace
 }  // namespace sim
+
+namespace sim {
+namespace {
+
+TEST(ScenarioReader, SurvivesTruncatedAndCorruptedText) {
+  const std::string text(DemoScenarioText());
+  const std::string extra =
+      "fail read -0x80000000 call 4294967295\nstream at 1000000 rate "
+      "1000000000 bytes 4294967295 seed 0xFFFFFFFF\n\"\\x";
+  const std::string all = text + extra;
+  for (std::size_t i = 0; i <= all.size(); ++i) {
+    for (const char c : {'\0', '"', '\\', '#', '\n', 'x', '9', '\xFF'}) {
+      std::string corrupted = all.substr(0, i);
+      corrupted += c;
+      corrupted += all.substr(std::min(all.size(), i + 1));
+      const ParseResult result = ParseScenario(corrupted, "fuzz");
+      EXPECT_NE(result.scenario.has_value(), result.errorLine > 0) << corrupted;
+    }
+    const ParseResult truncated = ParseScenario(all.substr(0, i), "fuzz");
+    EXPECT_NE(truncated.scenario.has_value(), truncated.errorLine > 0);
+  }
+}
+
+}  // namespace
+}  // namespace sim
