@@ -11,7 +11,7 @@ constexpr std::uintptr_t kHandleStep = 0x10;
 }  // namespace
 
 BridgeState::BridgeState(const BridgeSpec& bridgeSpec, std::size_t index)
-    : spec(bridgeSpec),
+    : setup(bridgeSpec),
       position(index),
       attached(!bridgeSpec.attachAfter),
       line(bridgeSpec.frames, bridgeSpec.streams) {}
@@ -26,7 +26,7 @@ DeviceTable::DeviceTable(Scenario scenario) : scenario_(std::move(scenario)) {
 std::optional<Clock::time_point> DeviceTable::UnplugTime(const BridgeState& bridge) const {
   std::optional<Clock::time_point> when;
   if (!bridge.openedAt) return when;
-  for (const UnplugRule& rule : bridge.spec.unplugs) {
+  for (const UnplugRule& rule : bridge.setup.unplugs) {
     if (rule.kind != UnplugRule::Kind::At) continue;
     const Clock::time_point at = *bridge.openedAt + std::chrono::duration_cast<Clock::duration>(
                                                         std::chrono::nanoseconds(rule.at));
@@ -49,8 +49,8 @@ void DeviceTable::Advance(Clock::time_point now) {
 
 void DeviceTable::AfterGlobalCall(Op op, std::uint32_t call) {
   for (BridgeState& bridge : bridges_) {
-    if (bridge.spec.attachAfter && bridge.spec.attachAfter->op == op &&
-        call >= bridge.spec.attachAfter->call) {
+    if (bridge.setup.attachAfter && bridge.setup.attachAfter->op == op &&
+        call >= bridge.setup.attachAfter->call) {
       bridge.attached = true;
     }
     AfterCall(bridge, op, call);
@@ -58,7 +58,7 @@ void DeviceTable::AfterGlobalCall(Op op, std::uint32_t call) {
 }
 
 void DeviceTable::AfterCall(BridgeState& bridge, Op op, std::uint32_t call) {
-  for (const UnplugRule& rule : bridge.spec.unplugs) {
+  for (const UnplugRule& rule : bridge.setup.unplugs) {
     if (rule.kind == UnplugRule::Kind::After && rule.op == op && rule.call == call) {
       bridge.unplugged = true;
     }
@@ -73,8 +73,8 @@ std::vector<std::size_t> DeviceTable::Attached(std::uint16_t vid, std::uint16_t 
   for (std::size_t i = 0; i < bridges_.size(); ++i) {
     const BridgeState& bridge = bridges_[i];
     if (!bridge.attached || bridge.unplugged) continue;
-    if (vid != 0 && bridge.spec.vendorId != vid) continue;
-    if (pid != 0 && bridge.spec.productId != pid) continue;
+    if (vid != 0 && bridge.setup.vendorId != vid) continue;
+    if (pid != 0 && bridge.setup.productId != pid) continue;
     found.push_back(i);
   }
   return found;

@@ -92,7 +92,7 @@ class Call {
   std::optional<HID_UART_STATUS> CountOn(BridgeState& bridge) {
     bridge_ = &bridge;
     number_ = DeviceTable::CountCall(bridge, op_);
-    return InjectedFailure(bridge.spec.failures, op_, number_);
+    return InjectedFailure(bridge.setup.failures, op_, number_);
   }
   std::optional<HID_UART_STATUS> GlobalFailure() const {
     return InjectedFailure(table_.GetScenario().failures, op_, number_);
@@ -140,11 +140,16 @@ void WriteDeviceString(const std::string& text, char* out, LogLine& log) {
   log.Out().Text("deviceString", std::string_view(text.data(), size));
 }
 
+/// Output pointers are logged only when null, in parameter order.
+void LogIfNull(LogLine& log, std::string_view name, const void* pointer) {
+  if (pointer == nullptr) log.Null(name);
+}
+
 HID_UART_STATUS Version(Op op, std::uint8_t* major, std::uint8_t* minor, HID_UART_BOOL* release) {
   Call call(op);
-  if (major == nullptr) call.Log().Null("major");
-  if (minor == nullptr) call.Log().Null("minor");
-  if (release == nullptr) call.Log().Null("release");
+  LogIfNull(call.Log(), "major", major);
+  LogIfNull(call.Log(), "minor", minor);
+  LogIfNull(call.Log(), "release", release);
   if (const auto failure = call.GlobalFailure()) return call.Return(*failure);
   if (major == nullptr || minor == nullptr || release == nullptr) {
     return call.Return(HID_UART_INVALID_PARAMETER);
@@ -190,7 +195,7 @@ HID_UART_STATUS GetHidLibraryVersion(std::uint8_t* major, std::uint8_t* minor,
 
 HID_UART_STATUS GetNumDevices(std::uint32_t* numDevices, std::uint16_t vid, std::uint16_t pid) {
   Call call(Op::GetNumDevices);
-  if (numDevices == nullptr) call.Log().Null("numDevices");
+  LogIfNull(call.Log(), "numDevices", numDevices);
   call.Log().Hex16("vid", vid).Hex16("pid", pid);
   if (const auto failure = call.GlobalFailure()) return call.Return(*failure);
   if (numDevices == nullptr) return call.Return(HID_UART_INVALID_PARAMETER);
@@ -203,13 +208,13 @@ HID_UART_STATUS GetString(std::uint32_t deviceNum, std::uint16_t vid, std::uint1
                           char* deviceString, std::uint32_t options) {
   Call call(Op::GetString);
   call.Log().Number("deviceNum", deviceNum).Hex16("vid", vid).Hex16("pid", pid);
-  if (deviceString == nullptr) call.Log().Null("deviceString");
+  LogIfNull(call.Log(), "deviceString", deviceString);
   call.Log().Number("options", options);
   const auto attached = call.Table().Attached(vid, pid);
   if (deviceNum >= attached.size()) return call.Return(HID_UART_DEVICE_NOT_FOUND);
   BridgeState& bridge = call.Table().Bridges()[attached[deviceNum]];
   if (const auto failure = call.CountOn(bridge)) return call.Return(*failure);
-  const auto text = DeviceString(bridge.spec, bridge.position, options);
+  const auto text = DeviceString(bridge.setup, bridge.position, options);
   if (deviceString == nullptr || !text) return call.Return(HID_UART_INVALID_PARAMETER);
   WriteDeviceString(*text, deviceString, call.Log());
   return call.Return(HID_UART_SUCCESS);
@@ -218,7 +223,7 @@ HID_UART_STATUS GetString(std::uint32_t deviceNum, std::uint16_t vid, std::uint1
 HID_UART_STATUS Open(HID_UART_DEVICE* device, std::uint32_t deviceNum, std::uint16_t vid,
                      std::uint16_t pid) {
   Call call(Op::Open);
-  if (device == nullptr) call.Log().Null("device");
+  LogIfNull(call.Log(), "device", device);
   call.Log().Number("deviceNum", deviceNum).Hex16("vid", vid).Hex16("pid", pid);
   const auto attached = call.Table().Attached(vid, pid);
   if (deviceNum >= attached.size()) return call.Return(HID_UART_DEVICE_NOT_FOUND);
@@ -233,10 +238,13 @@ HID_UART_STATUS Open(HID_UART_DEVICE* device, std::uint32_t deviceNum, std::uint
 HID_UART_STATUS GetPartNumber(HID_UART_DEVICE device, std::uint8_t* partNumber,
                               std::uint8_t* version) {
   Call call(Op::GetPartNumber);
-  if (const auto status = call.Enter(device)) return call.Return(*status);
+  const auto status = call.Enter(device);
+  LogIfNull(call.Log(), "partNumber", partNumber);
+  LogIfNull(call.Log(), "version", version);
+  if (status) return call.Return(*status);
   if (partNumber == nullptr || version == nullptr) return call.Return(HID_UART_INVALID_PARAMETER);
-  *partNumber = call.Bridge().spec.partNumber;
-  *version = call.Bridge().spec.version;
+  *partNumber = call.Bridge().setup.partNumber;
+  *version = call.Bridge().setup.version;
   call.Log().Out().Number("partNumber", *partNumber).Number("version", *version);
   return call.Return(HID_UART_SUCCESS);
 }
@@ -263,13 +271,19 @@ HID_UART_STATUS GetUartConfig(HID_UART_DEVICE device, std::uint32_t* baudRate,
                               std::uint8_t* dataBits, std::uint8_t* parity, std::uint8_t* stopBits,
                               std::uint8_t* flowControl) {
   Call call(Op::GetUartConfig);
-  if (const auto status = call.Enter(device)) return call.Return(*status);
+  const auto status = call.Enter(device);
+  LogIfNull(call.Log(), "baud", baudRate);
+  LogIfNull(call.Log(), "dataBits", dataBits);
+  LogIfNull(call.Log(), "parity", parity);
+  LogIfNull(call.Log(), "stopBits", stopBits);
+  LogIfNull(call.Log(), "flowControl", flowControl);
+  if (status) return call.Return(*status);
   if (baudRate == nullptr || dataBits == nullptr || parity == nullptr || stopBits == nullptr ||
       flowControl == nullptr) {
     return call.Return(HID_UART_INVALID_PARAMETER);
   }
   const UartSetting& written = call.Bridge().written;
-  const ReadBack& forced = call.Bridge().spec.readBack;
+  const ReadBack& forced = call.Bridge().setup.readBack;
   *baudRate = forced.baud.value_or(written.baud);
   *dataBits = forced.dataBits.value_or(written.dataBits);
   *parity = forced.parity.value_or(written.parity);
@@ -295,10 +309,10 @@ HID_UART_STATUS SetTimeouts(HID_UART_DEVICE device, std::uint32_t readTimeout,
 HID_UART_STATUS GetOpenedString(HID_UART_DEVICE device, char* deviceString, std::uint32_t options) {
   Call call(Op::GetOpenedString);
   const auto status = call.Enter(device);
-  if (deviceString == nullptr) call.Log().Null("deviceString");
+  LogIfNull(call.Log(), "deviceString", deviceString);
   call.Log().Number("options", options);
   if (status) return call.Return(*status);
-  const auto text = DeviceString(call.Bridge().spec, call.Bridge().position, options);
+  const auto text = DeviceString(call.Bridge().setup, call.Bridge().position, options);
   if (deviceString == nullptr || !text) return call.Return(HID_UART_INVALID_PARAMETER);
   WriteDeviceString(*text, deviceString, call.Log());
   return call.Return(HID_UART_SUCCESS);
@@ -309,16 +323,16 @@ HID_UART_STATUS Read(HID_UART_DEVICE device, std::uint8_t* buffer, std::uint32_t
   const Clock::time_point start = Clock::now();
   Call call(Op::Read);
   const auto status = call.Enter(device);
-  if (buffer == nullptr) call.Log().Null("buffer");
+  LogIfNull(call.Log(), "buffer", buffer);
   call.Log().Number("numBytesToRead", numBytesToRead);
   if (numBytesRead == nullptr) {
-    call.Log().Null("numBytesRead");
+    LogIfNull(call.Log(), "numBytesRead", numBytesRead);
     return call.Return(status.value_or(HID_UART_INVALID_PARAMETER));
   }
   *numBytesRead = 0;
   const auto result = [&](HID_UART_STATUS code, std::uint32_t placed) {
     // A scenario can make the count lie; the buffer never gets more than asked.
-    *numBytesRead = call.Bridge().spec.readCount.value_or(placed);
+    *numBytesRead = call.Bridge().setup.readCount.value_or(placed);
     call.Log().Out().Number("numBytesRead", *numBytesRead).Bytes("data", buffer, placed);
     return call.Return(code);
   };

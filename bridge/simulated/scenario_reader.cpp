@@ -353,9 +353,9 @@ void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
   } else if (name == "hid-library-version") {
     scenario.hidLibrary = ReadVersion(args);
   } else if (name == "bridge") {
-    BridgeSpec spec;
-    spec.serial = args.String();
-    scenario.bridges.push_back(std::move(spec));
+    BridgeSpec declared;
+    declared.serial = args.String();
+    scenario.bridges.push_back(std::move(declared));
     bridge = &scenario.bridges.back();
   } else if (name == "fail") {
     FailRule rule;
