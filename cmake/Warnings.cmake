@@ -5,6 +5,8 @@ option(KESTRUNE_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)
 function(kestrune_warnings target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${KESTRUNE_WARNINGS_AS_ERRORS}>:/WX>)
+    # getenv, fopen and friends are standard C++; their "secure" variants are not.
+    target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
       -Wsign-conversion -Wformat=2 -Wundef -Wcast-qual -Wold-style-cast
