@@ -18,10 +18,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESTRUNE_INSTALL_DOC
         COMPONENT program)
 
 # cmake --install <build> --component simulated_bridge
+# Every artifact kind names the component, or it would fall back to the
+# default one and be installed with the program.
 install(TARGETS simulated_bridge
-        RUNTIME DESTINATION ${KESTRUNE_INSTALL_BINDIR}
-        LIBRARY DESTINATION ${KESTRUNE_INSTALL_BINDIR}
-        COMPONENT simulated_bridge EXCLUDE_FROM_ALL)
+        RUNTIME DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL
+        LIBRARY DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME kestrune)
