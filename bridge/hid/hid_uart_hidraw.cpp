@@ -60,8 +60,8 @@ bool Enumerate(uint16_t vid, uint16_t pid, std::vector<Identity>* bridges) {
   if (hid_init() != 0) {
     return false;
   }
-  hid_device_info* list = hid_enumerate(vid != 0 ? vid : kDefaultVendorId,
-                                        pid != 0 ? pid : kDefaultProductId);
+  hid_device_info* list =
+      hid_enumerate(vid != 0 ? vid : kDefaultVendorId, pid != 0 ? pid : kDefaultProductId);
   std::set<std::string> seen;
   for (const hid_device_info* info = list; info != nullptr; info = info->next) {
     if (info->path == nullptr || !seen.insert(info->path).second) {
@@ -235,9 +235,8 @@ HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumbe
   return HID_UART_SUCCESS;
 }
 
-HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
-                                      uint8_t dataBits, uint8_t parity, uint8_t stopBits,
-                                      uint8_t flowControl) {
+HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate, uint8_t dataBits,
+                                      uint8_t parity, uint8_t stopBits, uint8_t flowControl) {
   const std::lock_guard<std::mutex> lock(tableMutex);
   Bridge* bridge = Find(device);
   if (bridge == nullptr) {
@@ -253,9 +252,8 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
                                                            : HID_UART_DEVICE_IO_FAILED;
 }
 
-HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate,
-                                      uint8_t* dataBits, uint8_t* parity, uint8_t* stopBits,
-                                      uint8_t* flowControl) {
+HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate, uint8_t* dataBits,
+                                      uint8_t* parity, uint8_t* stopBits, uint8_t* flowControl) {
   const std::lock_guard<std::mutex> lock(tableMutex);
   Bridge* bridge = Find(device);
   if (bridge == nullptr) {
@@ -321,8 +319,7 @@ HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t n
     return HID_UART_INVALID_REQUEST_LENGTH;
   }
   HidrawSource source(bridge->device);
-  return bridge->receiver.Read(source, buffer, numBytesToRead, bridge->readTimeoutMs,
-                               numBytesRead);
+  return bridge->receiver.Read(source, buffer, numBytesToRead, bridge->readTimeoutMs, numBytesRead);
 }
 
 HID_UART_STATUS HidUart_Close(HID_UART_DEVICE device) {

@@ -35,8 +35,8 @@ class UartReceiver {
   /// are returned at once with HID_UART_READ_TIMED_OUT, and the failure
   /// (HID_UART_READ_ERROR) is reported by the next read, after any kept
   /// bytes: a caller that stops at the first failure still sees every byte.
-  HID_UART_STATUS Read(ReportSource& source, uint8_t* buffer, uint32_t wanted,
-                       uint32_t timeoutMs, uint32_t* got);
+  HID_UART_STATUS Read(ReportSource& source, uint8_t* buffer, uint32_t wanted, uint32_t timeoutMs,
+                       uint32_t* got);
 
   /// Bytes kept from a report that did not fit the last read.
   size_t Pending() const { return kept_.size(); }
