@@ -9,7 +9,8 @@
 // Usage: virtual_cp2110 --serial S [--name N] [--readback-baud B]
 //                       [--log FILE] [--record FILE] STEP...
 // Steps, run in order:
-//   wait-open          wait until the host enables the UART (at most 60 s)
+//   wait-open          wait until the host enables the UART once more (at most
+//                      60 s)
 //   sleep MS           keep answering requests for MS milliseconds
 //   frame HEX          send these bytes (as few reports as fit)
 //   stream N RATE MAX  send N pseudo-random bytes at RATE bytes/s, in reports
@@ -52,6 +53,7 @@ struct Options {
 struct Device {
   int fd = -1;
   bool uartEnabled = false;
+  int timesEnabled = 0;  // a host may enable and disable between two looks
   // Baud rate, parity, flow control, data bits, stop bits, as in report 0x50.
   uint8_t config[8] = {0x00, 0x01, 0xC2, 0x00, 0, 0, 3, 0};  // 115200 8N1
   FILE* log = nullptr;
@@ -160,6 +162,7 @@ void AnswerSet(Device& device, const Options& options, const uhid_event& request
   const size_t size = set.size > 0 ? set.size - 1u : 0u;
   if (set.rnum == 0x41 && size >= 1) {
     device.uartEnabled = data[0] != 0;
+    device.timesEnabled += device.uartEnabled ? 1 : 0;
     Log(device, "set uart-enable %u", data[0]);
   } else if (set.rnum == 0x43 && size >= 1) {
     Log(device, "set purge %u", data[0]);
@@ -303,7 +306,8 @@ bool Stream(Device& device, const Options& options, long total, long rate, long 
 
 bool WaitOpen(Device& device, const Options& options) {
   const auto giveUp = Clock::now() + std::chrono::seconds(60);
-  while (!device.uartEnabled) {
+  const int before = device.timesEnabled;
+  while (device.timesEnabled == before) {
     if (Clock::now() >= giveUp ||
         !Pump(device, options, Clock::now() + std::chrono::milliseconds(50))) {
       return false;
