@@ -43,7 +43,9 @@ int BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
 }
 
 void CaptureBlocks(const char* serial) {
-  uint8_t buffer[kReadSize];
+  // Zeroed, so that a library claiming more bytes than it placed shows zeros
+  // rather than whatever the stack held.
+  uint8_t buffer[kReadSize]{};
   for (;;) {
     uint32_t bytesRead = 0;
     const HID_UART_STATUS status =

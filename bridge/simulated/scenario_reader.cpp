@@ -1,0 +1,426 @@
+#include "scenario_reader.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "quoting.h"
+
+namespace sim {
+namespace {
+
+struct Token {
+  bool quoted = false;  // a string in double quotes, escapes resolved
+  std::string text;
+};
+
+/// Thrown inside the reader only; becomes the ParseResult's error.
+struct SyntaxError {
+  std::string message;
+};
+
+constexpr Nanos kMaxTime = 1'000'000 * kNanosPerSecond;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::vector<Token> Tokenize(std::string_view line) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (IsBlank(c)) {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '"') {
+      Token token{true, {}};
+      ++i;
+      for (;;) {
+        if (i >= line.size()) throw SyntaxError{"missing closing quote"};
+        const char d = line[i++];
+        if (d == '"') break;
+        if (d != '\\') {
+          token.text += d;
+          continue;
+        }
+        if (i >= line.size()) throw SyntaxError{"missing closing quote"};
+        const char e = line[i++];
+        if (e == '"' || e == '\\') {
+          token.text += e;
+        } else if (e == 'x' && i + 1 < line.size() && HexDigit(line[i]) >= 0 &&
+                   HexDigit(line[i + 1]) >= 0) {
+          token.text += static_cast<char>(HexDigit(line[i]) * 16 + HexDigit(line[i + 1]));
+          i += 2;
+        } else {
+          const std::size_t shown = e == 'x' ? std::min<std::size_t>(2, line.size() - i) : 0;
+          throw SyntaxError{"bad escape " +
+                            Quote("\\" + std::string(1, e) + std::string(line.substr(i, shown))) +
+                            " (use \\\", \\\\ or \\xNN)"};
+        }
+      }
+      tokens.push_back(std::move(token));
+    } else {
+      Token token{false, {}};
+      while (i < line.size() && !IsBlank(line[i]) && line[i] != '"' && line[i] != '#') {
+        token.text += line[i++];
+      }
+      tokens.push_back(std::move(token));
+    }
+  }
+  return tokens;
+}
+
+std::uint64_t ParseUnsigned(const std::string& text, std::uint64_t max) {
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::size_t first = hex ? 2 : 0;
+  const unsigned base = hex ? 16 : 10;
+  if (text.size() == first) throw SyntaxError{"bad number " + Quote(text)};
+  std::uint64_t value = 0;
+  for (std::size_t i = first; i < text.size(); ++i) {
+    const int digit = HexDigit(text[i]);
+    if (digit < 0 || static_cast<unsigned>(digit) >= base) {
+      throw SyntaxError{"bad number " + Quote(text)};
+    }
+    if (value > (max - static_cast<unsigned>(digit)) / base) {
+      throw SyntaxError{"number " + Quote(text) + " is out of range (at most " +
+                        std::to_string(max) + ")"};
+    }
+    value = value * base + static_cast<unsigned>(digit);
+  }
+  return value;
+}
+
+/// The tokens of one directive, taken from left to right.
+class Args {
+ public:
+  Args(std::vector<Token> tokens, std::string_view usage)
+      : tokens_(std::move(tokens)), usage_(usage) {}
+
+  [[noreturn]] void Malformed() const {
+    throw SyntaxError{"malformed \"" + tokens_[0].text + "\"; usage: " + std::string(usage_)};
+  }
+  bool Done() const { return next_ == tokens_.size(); }
+  void End() const {
+    if (!Done()) Malformed();
+  }
+  const Token& Any() {
+    if (Done()) Malformed();
+    return tokens_[next_++];
+  }
+  const std::string& Word() {
+    const Token& token = Any();
+    if (token.quoted) Malformed();
+    return token.text;
+  }
+  const std::string& String() {
+    const Token& token = Any();
+    if (!token.quoted) Malformed();
+    return token.text;
+  }
+  void Keyword(std::string_view keyword) {
+    if (Word() != keyword) Malformed();
+  }
+  bool NextIs(std::string_view keyword) const {
+    return !Done() && !tokens_[next_].quoted && tokens_[next_].text == keyword;
+  }
+
+  std::uint64_t Unsigned(std::uint64_t max) { return ParseUnsigned(Word(), max); }
+  template <typename T>
+  T Number() {
+    return static_cast<T>(Unsigned(std::numeric_limits<T>::max()));
+  }
+  std::uint32_t CallNumber() {
+    const auto call = Number<std::uint32_t>();
+    if (call == 0) throw SyntaxError{"call numbers count from 1"};
+    return call;
+  }
+  /// Any 32-bit signed value: decimal or 0x-hex, with an optional '-'.
+  std::int32_t Signed() {
+    const std::string& text = Word();
+    if (text.empty() || text[0] != '-') {
+      return static_cast<std::int32_t>(
+          ParseUnsigned(text, std::numeric_limits<std::int32_t>::max()));
+    }
+    const std::uint64_t magnitude = ParseUnsigned(text.substr(1), std::uint64_t{1} << 31);
+    return static_cast<std::int32_t>(-static_cast<std::int64_t>(magnitude));
+  }
+  std::int32_t Status() {
+    const std::int32_t status = Signed();
+    if (status == 0) throw SyntaxError{"a failure status must be nonzero"};
+    return status;
+  }
+
+  Nanos Time() {
+    const std::string& text = Word();
+    Nanos whole = 0;
+    Nanos fraction = 0;
+    Nanos scale = kNanosPerSecond;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      whole = whole * 10 + (text[i] - '0');
+      if (whole * kNanosPerSecond > kMaxTime) {
+        throw SyntaxError{"time " + Quote(text) + " is out of range (at most 1000000 seconds)"};
+      }
+    }
+    bool fractionDigits = false;
+    if (i > 0 && i < text.size() && text[i] == '.') {
+      for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        fractionDigits = true;
+        if (scale == 1) throw SyntaxError{"time " + Quote(text) + " has more than 9 decimals"};
+        scale /= 10;
+        fraction += (text[i] - '0') * scale;
+      }
+      if (!fractionDigits) i = 0;  // "1." is not a time
+    }
+    if (i == 0 || i != text.size()) {
+      throw SyntaxError{"bad time " + Quote(text) + " (seconds, e.g. 1.5)"};
+    }
+    return whole * kNanosPerSecond + fraction;
+  }
+
+  Op Operation() {
+    const std::string& name = Word();
+    if (const auto op = OpFromName(name)) return *op;
+    throw SyntaxError{"unknown operation " + Quote(name)};
+  }
+
+ private:
+  std::vector<Token> tokens_;
+  std::string_view usage_;
+  std::size_t next_ = 1;  // the directive itself is token 0
+};
+
+struct Directive {
+  std::string_view name;
+  std::string_view usage;
+  bool needsBridge;
+};
+
+constexpr Directive kDirectives[] = {
+    {"library-version", "library-version MAJOR MINOR release|debug", false},
+    {"hid-library-version", "hid-library-version MAJOR MINOR release|debug", false},
+    {"fail", "fail OPERATION STATUS [call N]", false},
+    {"bridge", "bridge \"SERIAL\"", false},
+    {"usb-id", "usb-id VENDOR-ID PRODUCT-ID", true},
+    {"vendor-id", "vendor-id \"TEXT\"", true},
+    {"product-id", "product-id \"TEXT\"", true},
+    {"path", "path \"TEXT\"", true},
+    {"manufacturer", "manufacturer \"TEXT\"", true},
+    {"product", "product \"TEXT\"", true},
+    {"part-number", "part-number PART-NUMBER VERSION", true},
+    {"read-back", "read-back baud|data-bits|parity|stop-bits|flow-control VALUE", true},
+    {"frame", "frame at TIME BYTE... (two hex digits each, or \"TEXT\")", true},
+    {"stream", "stream at TIME rate BYTES-PER-SECOND bytes COUNT seed SEED", true},
+    {"read-count", "read-count N", true},
+    {"unplug", "unplug at TIME | unplug after OPERATION N | unplug when-drained", true},
+    {"attach", "attach after get-num-devices N", true},
+};
+
+VersionReport ReadVersion(Args& args) {
+  VersionReport report;
+  report.major = args.Number<std::uint8_t>();
+  report.minor = args.Number<std::uint8_t>();
+  if (args.NextIs("release")) {
+    args.Word();
+    report.release = 1;
+  } else if (args.NextIs("debug")) {
+    args.Word();
+    report.release = 0;
+  } else {
+    report.release = args.Signed();  // any 32-bit value, for hostile runs
+  }
+  return report;
+}
+
+void ReadBridgeDirective(std::string_view name, Args& args, BridgeSpec& bridge) {
+  if (name == "usb-id") {
+    bridge.vendorId = args.Number<std::uint16_t>();
+    bridge.productId = args.Number<std::uint16_t>();
+  } else if (name == "vendor-id") {
+    bridge.vendorIdText = args.String();
+  } else if (name == "product-id") {
+    bridge.productIdText = args.String();
+  } else if (name == "path") {
+    bridge.path = args.String();
+  } else if (name == "manufacturer") {
+    bridge.manufacturer = args.String();
+  } else if (name == "product") {
+    bridge.product = args.String();
+  } else if (name == "part-number") {
+    bridge.partNumber = args.Number<std::uint8_t>();
+    bridge.version = args.Number<std::uint8_t>();
+  } else if (name == "read-back") {
+    const std::string field = args.Word();
+    if (field == "baud") {
+      bridge.readBack.baud = args.Number<std::uint32_t>();
+    } else if (field == "data-bits") {
+      bridge.readBack.dataBits = args.Number<std::uint8_t>();
+    } else if (field == "parity") {
+      bridge.readBack.parity = args.Number<std::uint8_t>();
+    } else if (field == "stop-bits") {
+      bridge.readBack.stopBits = args.Number<std::uint8_t>();
+    } else if (field == "flow-control") {
+      bridge.readBack.flowControl = args.Number<std::uint8_t>();
+    } else {
+      throw SyntaxError{"unknown read-back field " + Quote(field)};
+    }
+  } else if (name == "frame") {
+    Frame frame;
+    args.Keyword("at");
+    frame.at = args.Time();
+    while (!args.Done()) {
+      const Token& token = args.Any();
+      if (token.quoted) {
+        frame.bytes.insert(frame.bytes.end(), token.text.begin(), token.text.end());
+      } else if (token.text.size() == 2 && HexDigit(token.text[0]) >= 0 &&
+                 HexDigit(token.text[1]) >= 0) {
+        frame.bytes.push_back(
+            static_cast<std::uint8_t>(HexDigit(token.text[0]) * 16 + HexDigit(token.text[1])));
+      } else {
+        throw SyntaxError{"bad frame byte " + Quote(token.text) + " (two hex digits, e.g. 9A)"};
+      }
+    }
+    if (frame.bytes.empty()) throw SyntaxError{"a frame needs at least one byte"};
+    bridge.frames.push_back(std::move(frame));
+  } else if (name == "stream") {
+    Stream stream;
+    args.Keyword("at");
+    stream.at = args.Time();
+    args.Keyword("rate");
+    stream.rate = static_cast<std::uint32_t>(args.Unsigned(1'000'000'000));
+    args.Keyword("bytes");
+    stream.bytes = args.Number<std::uint32_t>();
+    args.Keyword("seed");
+    stream.seed = args.Number<std::uint32_t>();
+    if (stream.seed == 0) throw SyntaxError{"a stream seed must be nonzero"};
+    bridge.streams.push_back(stream);
+  } else if (name == "read-count") {
+    bridge.readCount = args.Number<std::uint32_t>();
+  } else if (name == "unplug") {
+    UnplugRule rule;
+    const std::string& how = args.Word();
+    if (how == "at") {
+      rule.kind = UnplugRule::Kind::At;
+      rule.at = args.Time();
+    } else if (how == "after") {
+      rule.kind = UnplugRule::Kind::After;
+      rule.op = args.Operation();
+      rule.call = args.CallNumber();
+    } else if (how == "when-drained") {
+      rule.kind = UnplugRule::Kind::WhenDrained;
+    } else {
+      args.Malformed();
+    }
+    bridge.unplugs.push_back(rule);
+  } else if (name == "attach") {
+    args.Keyword("after");
+    const Op op = args.Operation();
+    if (!IsGlobalOp(op)) {
+      throw SyntaxError{
+          "a bridge can attach only after get-num-devices, get-library-version or "
+          "get-hid-library-version"};
+    }
+    bridge.attachAfter = AfterCall{op, args.CallNumber()};
+  }
+}
+
+void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
+  std::vector<Token> tokens = Tokenize(line);
+  if (tokens.empty()) return;
+  if (tokens[0].quoted) throw SyntaxError{"a line must start with a directive, not a string"};
+  const std::string name = tokens[0].text;
+  const Directive* directive = nullptr;
+  for (const Directive& candidate : kDirectives) {
+    if (candidate.name == name) directive = &candidate;
+  }
+  if (directive == nullptr) throw SyntaxError{"unknown directive " + Quote(name)};
+  if (directive->needsBridge && bridge == nullptr) {
+    throw SyntaxError{Quote(name) + " belongs to a bridge: put it under a bridge line"};
+  }
+  Args args(std::move(tokens), directive->usage);
+
+  if (name == "library-version") {
+    scenario.library = ReadVersion(args);
+  } else if (name == "hid-library-version") {
+    scenario.hidLibrary = ReadVersion(args);
+  } else if (name == "bridge") {
+    BridgeSpec declared;
+    declared.serial = args.String();
+    scenario.bridges.push_back(std::move(declared));
+    bridge = &scenario.bridges.back();
+  } else if (name == "fail") {
+    FailRule rule;
+    rule.op = args.Operation();
+    rule.status = args.Status();
+    if (!args.Done()) {
+      args.Keyword("call");
+      rule.call = args.CallNumber();
+    }
+    if (IsGlobalOp(rule.op)) {
+      scenario.failures.push_back(rule);
+    } else if (bridge != nullptr) {
+      bridge->failures.push_back(rule);
+    } else {
+      throw SyntaxError{"\"fail " + std::string(OpName(rule.op)) +
+                        "\" belongs to a bridge: put it under a bridge line"};
+    }
+  } else {
+    ReadBridgeDirective(name, args, *bridge);
+  }
+  args.End();
+}
+
+}  // namespace
+
+ParseResult ParseScenario(std::string_view text, std::string_view name) {
+  ParseResult result;
+  Scenario scenario;
+  BridgeSpec* bridge = nullptr;
+  std::size_t lineNumber = 0;
+  std::size_t start = 0;
+  try {
+    while (start < text.size()) {
+      ++lineNumber;
+      std::size_t end = text.find('\n', start);
+      if (end == std::string_view::npos) end = text.size();
+      ReadLine(text.substr(start, end - start), scenario, bridge);
+      start = end + 1;
+    }
+  } catch (const SyntaxError& error) {
+    result.errorLine = lineNumber;
+    result.error = std::string(name) + ":" + std::to_string(lineNumber) + ": " + error.message;
+    return result;
+  }
+  result.scenario = std::move(scenario);
+  return result;
+}
+
+ParseResult ReadScenarioFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::string text;
+  bool ok = file != nullptr;
+  if (ok) {
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+    ok = std::ferror(file) == 0;
+    std::fclose(file);
+  }
+  if (!ok) {
+    ParseResult result;
+    result.error = path + ": cannot read the scenario file";
+    return result;
+  }
+  return ParseScenario(text, path);
+}
+
+}  // namespace sim
