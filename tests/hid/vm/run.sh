@@ -30,8 +30,15 @@ done
 
 # The kernel: the package that linux-image-amd64 depends on, fetched once.
 mkdir -p "$cache"
-package=$(apt-cache depends linux-image-amd64 2>/dev/null \
-  | awk '/Depends: linux-image-[0-9]/ { print $2; exit }') || true
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null \
+    | awk '/Depends: linux-image-[0-9]/ { print $2; exit }' || true
+}
+package=$(kernel_package)
+if [ -z "$package" ] && [ "$(id -u)" -eq 0 ]; then
+  apt-get update -qq > /dev/null 2>&1 || true
+  package=$(kernel_package)
+fi
 deb=$(ls "$cache"/${package:-linux-image-*-amd64}_*.deb 2>/dev/null | head -1) || true
 if [ -z "$deb" ]; then
   [ -n "$package" ] || die "apt-cache knows no linux-image-amd64: run apt-get update"
