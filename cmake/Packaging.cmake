@@ -25,6 +25,14 @@ install(TARGETS simulated_bridge
         LIBRARY DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL)
 
+# cmake --install <build> --component open_bridge (Linux): the open bridge
+# library, for real bridges with no closed library. It has the same file name
+# as the simulated one, so a folder holds one or the other.
+if(TARGET hid_bridge)
+  install(TARGETS hid_bridge
+          LIBRARY DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT open_bridge EXCLUDE_FROM_ALL)
+endif()
+
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Kestrune)

@@ -1,0 +1,72 @@
+// The CP2110's HID reports: how UART data and the chip's settings travel
+// between the host and the bridge. Pure encoding and decoding, no I/O.
+#ifndef KESTRUNE_BRIDGE_HID_CP2110_REPORTS_H
+#define KESTRUNE_BRIDGE_HID_CP2110_REPORTS_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace hidbridge {
+
+/// USB identifiers a bridge carries unless it was reprogrammed.
+constexpr uint16_t kDefaultVendorId = 0x10C4;
+constexpr uint16_t kDefaultProductId = 0xEA80;
+
+/// Report IDs. Data reports use IDs 1 to 63; the ID is the number of data
+/// bytes that follow it.
+constexpr uint8_t kFirstDataReportId = 0x01;
+constexpr uint8_t kLastDataReportId = 0x3F;
+constexpr uint8_t kUartEnableReportId = 0x41;
+constexpr uint8_t kPurgeFifosReportId = 0x43;
+constexpr uint8_t kVersionReportId = 0x46;
+constexpr uint8_t kUartConfigReportId = 0x50;
+
+/// Largest report on the wire, ID included.
+constexpr size_t kMaxReportSize = 64;
+
+/// The UART setting in the library call's terms and codes.
+struct UartConfig {
+  uint32_t baudRate;
+  uint8_t dataBits;     // 0 five .. 3 eight
+  uint8_t parity;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+  uint8_t stopBits;     // 0 short, 1 long
+  uint8_t flowControl;  // 0 none, 1 hardware
+};
+
+bool operator==(const UartConfig& a, const UartConfig& b);
+
+/// Baud rates the chip's UART can run at.
+constexpr uint32_t kMinBaudRate = 300;
+constexpr uint32_t kMaxBaudRate = 1000000;
+
+/// True when every field holds a code the chip knows and the baud rate is
+/// within its range.
+bool IsValidUartConfig(const UartConfig& config);
+
+/// Feature report 0x50 as sent: ID, baud rate (most significant byte first),
+/// parity, flow control, data bits, stop bits.
+constexpr size_t kUartConfigReportSize = 9;
+void EncodeUartConfig(const UartConfig& config, uint8_t (&report)[kUartConfigReportSize]);
+
+/// Decodes feature report 0x50 as received, ID first. False when the report
+/// is too short or carries another ID.
+bool DecodeUartConfig(const uint8_t* report, size_t size, UartConfig* config);
+
+/// Feature report 0x46: part number and device version.
+constexpr size_t kVersionReportSize = 3;
+bool DecodeVersion(const uint8_t* report, size_t size, uint8_t* partNumber, uint8_t* version);
+
+/// The UART data carried by an input report.
+struct DataPayload {
+  const uint8_t* bytes;
+  size_t size;
+};
+
+/// The data bytes of an input report, ID first. A report with another ID
+/// carries no data (size 0); a report shorter than its ID announces gives
+/// only the bytes that are there.
+DataPayload DataOf(const uint8_t* report, size_t size);
+
+}  // namespace hidbridge
+
+#endif

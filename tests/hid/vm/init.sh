@@ -1,0 +1,152 @@
+#!/bin/busybox sh
+# /init of the test VM: loads the kernel's HID modules, then runs each case
+# (virtual bridges, then the unchanged program with the open library beside
+# it), checks the program's output and the bridges' logs against the expected
+# text, prints one PASS or FAIL line per case and dumps what it saw for the
+# host to compare again, then powers off.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+echo 1 > /proc/sys/kernel/printk
+for module in hid hid-generic uhid; do
+  insmod /modules/$module.ko || echo "VM: cannot load $module"
+done
+
+PROGRAM_DIR=/opt/kestrune
+OUT=/tmp/cases
+mkdir -p $OUT
+STREAM_RATE=$(cat /etc/stream-rate)
+
+hidraw_count() { ls /sys/class/hidraw 2>/dev/null | wc -l; }
+
+# Waits (up to 10 s) until exactly $1 hidraw nodes exist.
+wait_hidraw() {
+  tries=0
+  while [ "$(hidraw_count)" -ne "$1" ]; do
+    tries=$((tries + 1))
+    [ $tries -gt 200 ] && return 1
+    usleep 50000
+  done
+}
+
+# bridge CASE SERIAL [OPTIONS...] -- STEPS...: plugs in one more virtual bridge.
+bridge() {
+  name=$1; serial=$2; shift 2
+  before=$(hidraw_count)
+  virtual_cp2110 --serial "$serial" --log $OUT/$name.$serial.log \
+    --record $OUT/$name.$serial.bin "$@" 2>>$OUT/$name.stderr &
+  PIDS="$PIDS $!"
+  wait_hidraw $((before + 1)) || echo "VM: bridge $serial did not appear"
+}
+
+# Runs the program, waits for the bridges to go, then checks.
+run_program() {
+  name=$1
+  start=$(date +%s)
+  ( cd $PROGRAM_DIR && timeout 120 ./kestrune > $OUT/$name.raw; echo $? > $OUT/$name.rc )
+  for pid in $PIDS; do
+    # A bridge still waiting for its open would wait a minute: end it.
+    ( sleep 15; kill $pid 2>/dev/null ) &
+    wait $pid
+  done
+  PIDS=""
+  wait_hidraw 0 || echo "VM: bridges left behind"
+  echo "VM: case $name took $(($(date +%s) - start)) s"
+}
+
+fail() { echo "CASE $1: FAIL ($2)"; FAILED=1; }
+
+check_common() {
+  name=$1
+  [ "$(cat $OUT/$name.rc)" = 0 ] || { fail $name "exit code $(cat $OUT/$name.rc)"; return 1; }
+  for log in /expected/$name.*.log; do
+    serial=${log#/expected/$name.}; serial=${serial%.log}
+    cmp -s $log $OUT/$name.$serial.log || { fail $name "log of $serial differs"; \
+      diff $log $OUT/$name.$serial.log; return 1; }
+  done
+}
+
+# A case whose whole output is known in advance.
+check_exact() {
+  name=$1
+  cat /expected/head.txt /expected/$name.out > $OUT/$name.expected
+  echo "----- BEGIN OUTPUT $name"
+  cat $OUT/$name.raw
+  echo "----- END OUTPUT $name"
+  check_common $name || return
+  cmp -s $OUT/$name.expected $OUT/$name.raw || { fail $name "output differs"; \
+    diff $OUT/$name.expected $OUT/$name.raw | head -40; return; }
+  echo "CASE $name: PASS"
+}
+
+# A streaming case: the bytes reported must be exactly the bytes the bridge
+# sent, in order, however the reads cut them into blocks.
+check_stream() {
+  name=$1; serial=$2; dump=$3
+  sent=$(wc -c < $OUT/$name.$serial.bin)
+  {
+    cat /expected/head.txt /expected/$name.head
+    echo "DATA FROM $serial"
+    od -An -v -tx1 $OUT/$name.$serial.bin | tr -d ' \n' | tr a-f A-F | fold -w 64
+    echo
+    echo "END DATA FROM $serial ($sent bytes)"
+  } | grep -v '^$' > $OUT/$name.expected
+  awk -f /normalize.awk $OUT/$name.raw > $OUT/$name.normal
+  reported=$(grep -c '^>>>\[DATA FROM' $OUT/$name.raw)
+  if [ "$dump" = dump ]; then
+    echo "----- BEGIN OUTPUT $name"
+    cat $OUT/$name.raw
+    echo "----- END OUTPUT $name"
+  fi
+  echo "VM: case $name: $sent bytes sent, $reported blocks reported," \
+    "expected $(md5sum < $OUT/$name.expected | cut -c1-32)," \
+    "got $(md5sum < $OUT/$name.normal | cut -c1-32)"
+  check_common $name || return
+  cmp -s $OUT/$name.expected $OUT/$name.normal || { fail $name "stream differs"; \
+    diff $OUT/$name.expected $OUT/$name.normal | head -20; return; }
+  echo "CASE $name: PASS ($sent bytes in order)"
+}
+
+FAILED=0
+echo "VM: ready, running cases"
+
+# One bridge sends the worked example.
+bridge worked S1 wait-open sleep 500 frame 123456789A sleep 600 unplug
+run_program worked
+check_exact worked
+
+# 1000 bytes at the 9600-baud line rate, in reports of every size.
+bridge stream1000 S1 wait-open sleep 500 stream 1000 960 63 sleep 600 unplug
+run_program stream1000
+check_stream stream1000 S1 dump
+
+# The bridge reads back another baud rate than the one written.
+bridge refused S1 --readback-baud 19200 wait-open sleep 1500 unplug
+run_program refused
+check_exact refused
+
+# Unplugged during capture: the loop ends, the sweep goes on to the next
+# index, which is gone with the unplug, and the program ends.
+bridge unplug S1 wait-open sleep 500 frame 0102030405060708 sleep 600 unplug
+bridge unplug S2 sleep 4000 unplug
+run_program unplug
+check_exact unplug
+
+# Two bridges: the first one refuses the setting and stays attached, the
+# second is connected by its serial string and read.
+bridge two S1 --readback-baud 19200 wait-open sleep 5000 unplug
+bridge two S2 wait-open sleep 500 frame 0102030405060708090A sleep 600 unplug
+run_program two
+check_exact two
+
+# 1 MiB as fast as the stream rate allows, nothing lost.
+bridge stream1m S1 wait-open sleep 500 stream 1048576 $STREAM_RATE 63 sleep 1000 unplug
+run_program stream1m
+check_stream stream1m S1
+
+cat $OUT/*.stderr 2>/dev/null
+if [ $FAILED = 0 ]; then echo "VM: ALL CASES PASSED"; else echo "VM: SOME CASES FAILED"; fi
+sync
+poweroff -f
