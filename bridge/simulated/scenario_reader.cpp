@@ -184,6 +184,10 @@ class Args {
     if (i == 0 || i != text.size()) {
       throw SyntaxError{"bad time " + Quote(text) + " (seconds, e.g. 1.5)"};
     }
+    // The whole seconds alone may sit at the limit while the decimals pass it.
+    if (whole * kNanosPerSecond + fraction > kMaxTime) {
+      throw SyntaxError{"time " + Quote(text) + " is out of range (at most 1000000 seconds)"};
+    }
     return whole * kNanosPerSecond + fraction;
   }
 

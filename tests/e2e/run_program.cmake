@@ -8,6 +8,10 @@
 # EXPECTED_CALLS, the bridge's call log must hold lines that begin with those
 # lines, in that order (other lines may come between them). LINE_END=CRLF expects Windows text
 # mode, where every line of standard output ends in CR LF.
+#
+# With KESTRUNE_E2E_VALGRIND set to ON in the environment (the valgrind test
+# preset does so), the program runs under valgrind's memcheck, and any memory
+# error or definite or indirect leak fails the case.
 foreach(required PROGRAM EXPECTED WORK_DIR)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "${required} is not set")
@@ -27,8 +31,18 @@ else()
   list(APPEND environment "--unset=HIDUART_SIM_SCENARIO")
 endif()
 
+set(checker)
+set(under_valgrind "$ENV{KESTRUNE_E2E_VALGRIND}")
+if(under_valgrind)
+  find_program(VALGRIND valgrind REQUIRED)
+  # --quiet leaves standard error empty unless valgrind has something to say,
+  # so the check for unexpected output below catches its reports too.
+  set(checker ${VALGRIND} --quiet --error-exitcode=99 --leak-check=full
+              --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect)
+endif()
+
 execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${environment} ${EMULATOR} "${PROGRAM}"
+  COMMAND ${CMAKE_COMMAND} -E env ${environment} ${EMULATOR} ${checker} "${PROGRAM}"
   OUTPUT_FILE "${actual}"
   ERROR_VARIABLE errors
   RESULT_VARIABLE exit_code

@@ -35,6 +35,7 @@ TEST(ScenarioReader, MalformedInputNamesLineAndFault) {
       {"bridge \"S\"\nframe at -1 12", 2, "bad time"},
       {"bridge \"S\"\nframe at 1.0000000001 12", 2, "more than 9 decimals"},
       {"bridge \"S\"\nframe at 99999999 12", 2, "out of range"},
+      {"bridge \"S\"\nunplug at 1000000.000000001", 2, "out of range (at most 1000000 seconds)"},
       {"bridge \"S\"\nstream at 0 rate 10 bytes 5 seed 0", 2, "seed must be nonzero"},
       {"bridge \"S\"\nstream at 0 rate 10 bytes 5", 2, "usage: stream at TIME"},
       {"bridge \"S\"\nread-back speed 9600", 2, "unknown read-back field \"speed\""},
