@@ -123,6 +123,8 @@ summary() {
         label, wall, bytes / wall / 1e6, cpu, rss / 1024, out }'
 }
 
+echo "machine: $(nproc) cores, $(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)," \
+  "Linux $(uname -r), load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "pipeline: $bytes bytes (xorshift32 seed $seed), $runs timed runs of each, medians"
 echo "  runs (wall s, user s, sys s, peak kB):"
 paste -d '|' "$work/program.times" "$work/xxd.times" |
