@@ -72,7 +72,7 @@ for ((i = 0; i < starts; ++i)); do
     exit 1
   }
 done
-echo "start to the count line: median $(median <"$work/start.times") ms," \
+echo "start to the count line: median $(median <"$work/start.times" | xargs printf '%.3f') ms," \
   "min $(sort -g "$work/start.times" | head -n 1) ms, max $(sort -g "$work/start.times" | tail -n 1) ms" \
   "($starts starts; from the shell's start of the command to the line's arrival through a pipe)"
 
