@@ -1,4 +1,4 @@
-// Helper of the pipeline benchmark:
+// The stream writer and output checker of the pipeline benchmark:
 //   kestrune_bench_tool stream SEED COUNT FILE
 //       writes the first COUNT bytes of the simulated stream with SEED to FILE
 //   kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP
