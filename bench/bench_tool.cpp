@@ -1,0 +1,91 @@
+// The stream writer and output checker of the pipeline benchmark:
+//   kestrune_bench_tool stream SEED COUNT FILE
+//       writes the first COUNT bytes of the simulated stream with SEED to FILE
+//   kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP
+//       skips SKIP lines of REPORTS_FILE, then checks that the rest are the
+//       block reports of the bytes in STREAM_FILE from the bridge SERIAL
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "report_check.h"
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: kestrune_bench_tool stream SEED COUNT FILE\n"
+               "       kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP\n";
+  return 2;
+}
+
+bool ParseNumber(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() > 19) {
+    return false;
+  }
+  value = std::stoull(text);
+  return value <= limit;
+}
+
+int WriteStream(const std::string& seedText, const std::string& countText,
+                const std::string& path) {
+  std::uint64_t seed = 0;
+  std::uint64_t count = 0;
+  if (!ParseNumber(seedText, std::numeric_limits<std::uint32_t>::max(), seed) || seed == 0 ||
+      !ParseNumber(countText, std::numeric_limits<std::uint32_t>::max(), count)) {
+    std::cerr << "kestrune_bench_tool: SEED must be 1 to 2^32-1, COUNT 0 to 2^32-1\n";
+    return 2;
+  }
+  const std::vector<std::uint8_t> bytes =
+      bench::XorShiftBytes(static_cast<std::uint32_t>(seed), static_cast<std::size_t>(count));
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(count));
+  if (!out.flush()) {
+    std::cerr << "kestrune_bench_tool: cannot write " << path << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+int Check(const std::string& serial, const std::string& streamPath, const std::string& reportsPath,
+          const std::string& skipText) {
+  std::uint64_t skip = 0;
+  if (!ParseNumber(skipText, std::numeric_limits<std::uint32_t>::max(), skip)) return Usage();
+  std::ifstream streamFile(streamPath, std::ios::binary);
+  std::ifstream reports(reportsPath, std::ios::binary);
+  if (!streamFile || !reports) {
+    std::cerr << "kestrune_bench_tool: cannot read " << (streamFile ? reportsPath : streamPath)
+              << "\n";
+    return 1;
+  }
+  const std::vector<std::uint8_t> sent{std::istreambuf_iterator<char>(streamFile),
+                                       std::istreambuf_iterator<char>()};
+  std::string line;
+  for (std::uint64_t i = 0; i < skip; ++i) {
+    if (!std::getline(reports, line)) {
+      std::cerr << reportsPath << ": fewer than " << skip << " lines\n";
+      return 1;
+    }
+  }
+  const bench::CheckResult result = bench::CheckReports(reports, serial, sent, skip + 1);
+  if (!result.ok) {
+    std::cerr << reportsPath << ": " << result.problem << "\n";
+    return 1;
+  }
+  std::cout << result.reports << " reports, " << result.bytes << " bytes: as sent\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.size() == 4 && args[0] == "stream") return WriteStream(args[1], args[2], args[3]);
+  if (args.size() == 5 && args[0] == "check") return Check(args[1], args[2], args[3], args[4]);
+  return Usage();
+}

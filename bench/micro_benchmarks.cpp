@@ -1,0 +1,117 @@
+// Micro-benchmarks of the program's own work: the block report, the status
+// texts and a whole connection on the simulated bridge.
+//
+// The program's output goes to /dev/null with the program's own buffering,
+// so each report still costs its formatting and its one write; the results
+// go to the standard output the benchmark was started with.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <streambuf>
+#include <vector>
+
+#include "block_report.h"
+#include "connection.h"
+#include "hid_uart.h"
+#include "operations.h"
+#include "scenario_reader.h"
+#include "status_text.h"
+#include "stream.h"
+
+namespace {
+
+constexpr char kSerial[] = "BENCH1";
+
+void BM_ReportBlock(benchmark::State& state) {
+  const auto count = static_cast<int>(state.range(0));
+  const std::vector<std::uint8_t> bytes = sim::StreamBytes(7, static_cast<std::size_t>(count));
+  for ([[maybe_unused]] auto _ : state) {
+    ReportBlock(kSerial, bytes.data(), count);
+  }
+  state.SetBytesProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_ReportBlock)->Arg(1)->Arg(5)->Arg(8)->Arg(1000);
+
+// A short text, a long one (beyond the small-string buffer) and the fallback.
+void BM_StatusText(benchmark::State& state) {
+  const auto code = static_cast<HID_UART_STATUS>(state.range(0));
+  for ([[maybe_unused]] auto _ : state) {
+    benchmark::DoNotOptimize(StatusText(code));
+  }
+}
+BENCHMARK(BM_StatusText)->Arg(HID_UART_SUCCESS)->Arg(HID_UART_DEVICE_NOT_FOUND)->Arg(0x06);
+
+// Find, open, identify, set, verify and report one bridge, then close it, so
+// that every iteration starts from the same installation.
+void BM_ConnectBySerial(benchmark::State& state) {
+  sim::ParseResult parsed = sim::ParseScenario("bridge \"BENCH1\"\n", "benchmark");
+  sim::Reset(std::move(*parsed.scenario));
+  for ([[maybe_unused]] auto _ : state) {
+    if (!ConnectBySerial(kSerial)) {
+      state.SkipWithError("the simulated bridge refused the connection");
+      break;
+    }
+    HidUart_Close(ConnectedDevice.handle);
+  }
+  sim::ResetToEnvironment();
+}
+BENCHMARK(BM_ConnectBySerial);
+
+// An unbuffered stream buffer on a file descriptor, for the results.
+class DescriptorBuffer : public std::streambuf {
+ public:
+  explicit DescriptorBuffer(int fd) : fd_(fd) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char ch = traits_type::to_char_type(c);
+    return WriteAll(&ch, 1) ? c : traits_type::eof();
+  }
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    return WriteAll(text, count) ? count : 0;
+  }
+
+ private:
+  bool WriteAll(const char* text, std::streamsize count) {
+    while (count > 0) {
+      const ssize_t written = ::write(fd_, text, static_cast<size_t>(count));
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      text += written;
+      count -= written;
+    }
+    return true;
+  }
+
+  int fd_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int results = ::dup(STDOUT_FILENO);
+  const int null = ::open("/dev/null", O_WRONLY);
+  if (results < 0 || null < 0 || ::dup2(null, STDOUT_FILENO) < 0) {
+    std::perror("cannot send the program's output to /dev/null");
+    return 1;
+  }
+  ::close(null);
+  // As the program itself does: a report is formatted into the buffer and
+  // leaves in one write when it is flushed.
+  std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+
+  DescriptorBuffer resultBuffer(results);
+  std::streambuf* const programOutput = std::cout.rdbuf(&resultBuffer);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::cout.rdbuf(programOutput);
+  return 0;
+}
