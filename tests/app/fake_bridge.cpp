@@ -79,7 +79,8 @@ Bridge* OpenedEver(HID_UART_DEVICE device) {
 // The bridge behind an open handle, or nullptr for a bad or closed one.
 Bridge* Opened(HID_UART_DEVICE device) {
   Bridge* bridge = OpenedEver(device);
-  return bridge == nullptr || State().closes[HandleNumber(device)] > 0 ? nullptr : bridge;
+  const auto& closes = State().closes;
+  return bridge == nullptr || closes.find(HandleNumber(device)) != closes.end() ? nullptr : bridge;
 }
 
 void WriteJunk(const Bridge& bridge, char* out) {
