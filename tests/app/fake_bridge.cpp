@@ -29,24 +29,65 @@ HID_UART_STATUS Record(const std::string& call, HID_UART_STATUS status) {
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, " -> 0x%02X", static_cast<unsigned>(status));
   State().calls.push_back(call + suffix);
+  if (State().afterCall) {
+    // A copy, so that the hook may replace itself.
+    const auto hook = State().afterCall;
+    hook(State().calls.back());
+  }
   return status;
 }
 
-HID_UART_STATUS Failure(const Bridge& bridge, const std::string& operation) {
+// Counts the call and gives the status scripted for it.
+HID_UART_STATUS Failure(Bridge& bridge, const std::string& operation) {
+  const int call = ++bridge.callCounts[operation];
+  const auto onCall = bridge.failuresOnCall.find(operation);
+  if (onCall != bridge.failuresOnCall.end()) {
+    const auto found = onCall->second.find(call);
+    if (found != onCall->second.end()) {
+      return found->second;
+    }
+  }
   const auto found = bridge.failures.find(operation);
   return found == bridge.failures.end() ? HID_UART_SUCCESS : found->second;
 }
 
+// The position in State().bridges of the attached bridge at an index, or
+// nullopt when fewer bridges are attached.
+std::optional<size_t> AttachedAt(uint32_t index) {
+  const std::vector<Bridge>& bridges = State().bridges;
+  uint32_t seen = 0;
+  for (size_t position = 0; position < bridges.size(); ++position) {
+    if (bridges[position].attached && seen++ == index) {
+      return position;
+    }
+  }
+  return std::nullopt;
+}
+
 size_t HandleNumber(HID_UART_DEVICE device) { return reinterpret_cast<uintptr_t>(device); }
 
-// The bridge behind an open handle, or nullptr for a bad or closed one.
-Bridge* Opened(HID_UART_DEVICE device) {
+// The bridge behind a handle ever opened, or nullptr.
+Bridge* OpenedEver(HID_UART_DEVICE device) {
   const size_t number = HandleNumber(device);
   Library& library = State();
-  if (number == 0 || number > library.openedBridge.size() || library.closes[number] > 0) {
+  if (number == 0 || number > library.openedBridge.size()) {
     return nullptr;
   }
   return &library.bridges[library.openedBridge[number - 1]];
+}
+
+// The bridge behind an open handle, or nullptr for a bad or closed one.
+Bridge* Opened(HID_UART_DEVICE device) {
+  Bridge* bridge = OpenedEver(device);
+  const auto& closes = State().closes;
+  return bridge == nullptr || closes.find(HandleNumber(device)) != closes.end() ? nullptr : bridge;
+}
+
+void WriteJunk(const Bridge& bridge, char* out) {
+  if (bridge.junkOnFailure) {
+    std::memcpy(out, bridge.junkOnFailure->data(),
+                std::min<size_t>(bridge.junkOnFailure->size(), HID_UART_DEVICE_STRLEN));
+  }
 }
 
 void WriteString(const Bridge& bridge, const std::string& text, char* out) {
@@ -105,7 +146,9 @@ HID_UART_STATUS HidUart_GetNumDevices(uint32_t* numDevices, uint16_t vid, uint16
     library.numDevicesStatus.pop_front();
   }
   if (status == 0) {
-    *numDevices = static_cast<uint32_t>(library.bridges.size());
+    *numDevices =
+        static_cast<uint32_t>(std::count_if(library.bridges.begin(), library.bridges.end(),
+                                            [](const Bridge& bridge) { return bridge.attached; }));
   }
   return Record("GetNumDevices vid=" + std::to_string(vid) + " pid=" + std::to_string(pid), status);
 }
@@ -115,14 +158,16 @@ HID_UART_STATUS HidUart_GetString(uint32_t deviceNum, uint16_t vid, uint16_t pid
   const std::string call = "GetString index=" + std::to_string(deviceNum) +
                            " vid=" + std::to_string(vid) + " pid=" + std::to_string(pid) +
                            " kind=" + std::to_string(options);
-  fake::Library& library = State();
-  if (deviceNum >= library.bridges.size()) {
+  const auto position = fake::AttachedAt(deviceNum);
+  if (!position) {
     return Record(call, HID_UART_DEVICE_NOT_FOUND);
   }
-  const Bridge& bridge = library.bridges[deviceNum];
+  Bridge& bridge = State().bridges[*position];
   const HID_UART_STATUS status = fake::Failure(bridge, "GetString");
   if (status == 0) {
     fake::WriteString(bridge, fake::StringOf(bridge, options), deviceString);
+  } else {
+    fake::WriteJunk(bridge, deviceString);
   }
   return Record(call, status);
 }
@@ -132,14 +177,15 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
   const std::string call = "Open index=" + std::to_string(deviceNum) +
                            " vid=" + std::to_string(vid) + " pid=" + std::to_string(pid);
   fake::Library& library = State();
-  if (deviceNum >= library.bridges.size()) {
+  const auto position = fake::AttachedAt(deviceNum);
+  if (!position) {
     return Record(call, HID_UART_DEVICE_NOT_FOUND);
   }
-  const HID_UART_STATUS status = fake::Failure(library.bridges[deviceNum], "Open");
+  const HID_UART_STATUS status = fake::Failure(library.bridges[*position], "Open");
   if (status != 0) {
     return Record(call, status);
   }
-  library.openedBridge.push_back(deviceNum);
+  library.openedBridge.push_back(*position);
   const size_t number = library.openedBridge.size();
   *device = reinterpret_cast<HID_UART_DEVICE>(number);
   return Record(call + " handle=" + std::to_string(number), status);
@@ -148,9 +194,12 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
 HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumber,
                                       uint8_t* version) {
   const std::string call = "GetPartNumber handle=" + std::to_string(fake::HandleNumber(device));
-  const Bridge* bridge = fake::Opened(device);
+  Bridge* bridge = fake::Opened(device);
   if (bridge == nullptr) {
     return Record(call, HID_UART_INVALID_HANDLE);
+  }
+  if (!bridge->attached) {
+    return Record(call, HID_UART_DEVICE_IO_FAILED);
   }
   const HID_UART_STATUS status = fake::Failure(*bridge, "GetPartNumber");
   if (status == 0) {
@@ -166,9 +215,12 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
                            " " + std::to_string(baudRate) + " " + std::to_string(dataBits) + " " +
                            std::to_string(parity) + " " + std::to_string(stopBits) + " " +
                            std::to_string(flowControl);
-  const Bridge* bridge = fake::Opened(device);
+  Bridge* bridge = fake::Opened(device);
   if (bridge == nullptr) {
     return Record(call, HID_UART_INVALID_HANDLE);
+  }
+  if (!bridge->attached) {
+    return Record(call, HID_UART_DEVICE_IO_FAILED);
   }
   const HID_UART_STATUS status = fake::Failure(*bridge, "SetUartConfig");
   if (status == 0) {
@@ -181,12 +233,15 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
 HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate, uint8_t* dataBits,
                                       uint8_t* parity, uint8_t* stopBits, uint8_t* flowControl) {
   const std::string call = "GetUartConfig handle=" + std::to_string(fake::HandleNumber(device));
-  const Bridge* bridge = fake::Opened(device);
+  Bridge* bridge = fake::Opened(device);
   if (bridge == nullptr) {
     return Record(call, HID_UART_INVALID_HANDLE);
   }
+  if (!bridge->attached) {
+    return Record(call, HID_UART_DEVICE_IO_FAILED);
+  }
   const HID_UART_STATUS status = fake::Failure(*bridge, "GetUartConfig");
-  if (status == 0) {
+  if (status == 0 && !bridge->readBackWritesNothing) {
     const fake::Setting setting = State().written[fake::HandleNumber(device)];
     *baudRate = bridge->readBackBaud.value_or(setting.baud);
     *dataBits = bridge->readBackDataBits.value_or(setting.dataBits);
@@ -202,9 +257,12 @@ HID_UART_STATUS HidUart_SetTimeouts(HID_UART_DEVICE device, uint32_t readTimeout
   const std::string call = "SetTimeouts handle=" + std::to_string(fake::HandleNumber(device)) +
                            " read=" + std::to_string(readTimeout) +
                            " write=" + std::to_string(writeTimeout);
-  const Bridge* bridge = fake::Opened(device);
+  Bridge* bridge = fake::Opened(device);
   if (bridge == nullptr) {
     return Record(call, HID_UART_INVALID_HANDLE);
+  }
+  if (!bridge->attached) {
+    return Record(call, HID_UART_DEVICE_IO_FAILED);
   }
   return Record(call, fake::Failure(*bridge, "SetTimeouts"));
 }
@@ -213,13 +271,18 @@ HID_UART_STATUS HidUart_GetOpenedString(HID_UART_DEVICE device, char* deviceStri
                                         uint32_t options) {
   const std::string call = "GetOpenedString handle=" + std::to_string(fake::HandleNumber(device)) +
                            " kind=" + std::to_string(options);
-  const Bridge* bridge = fake::Opened(device);
+  Bridge* bridge = fake::Opened(device);
   if (bridge == nullptr) {
     return Record(call, HID_UART_INVALID_HANDLE);
+  }
+  if (!bridge->attached) {
+    return Record(call, HID_UART_DEVICE_IO_FAILED);
   }
   const HID_UART_STATUS status = fake::Failure(*bridge, "GetOpenedString");
   if (status == 0) {
     fake::WriteString(*bridge, fake::StringOf(*bridge, options), deviceString);
+  } else {
+    fake::WriteJunk(*bridge, deviceString);
   }
   return Record(call, status);
 }
@@ -232,7 +295,11 @@ HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t n
   if (bridge == nullptr) {
     return Record(call, HID_UART_INVALID_HANDLE);
   }
-  if (bridge->reads.empty()) {
+  if (!bridge->attached || bridge->reads.empty()) {
+    *numBytesRead = 0;
+    if (bridge->unplugWhenDrained) {
+      bridge->attached = false;
+    }
     return Record(call, HID_UART_DEVICE_IO_FAILED);
   }
   const fake::Read read = bridge->reads.front();
@@ -245,8 +312,15 @@ HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t n
 
 HID_UART_STATUS HidUart_Close(HID_UART_DEVICE device) {
   const size_t number = fake::HandleNumber(device);
+  Bridge* bridge = fake::Opened(device);
+  HID_UART_STATUS status = HID_UART_INVALID_HANDLE;
+  if (bridge != nullptr) {
+    status = bridge->attached ? fake::Failure(*bridge, "Close") : HID_UART_DEVICE_IO_FAILED;
+  }
+  // Every close is counted, also of a bad or closed handle, so that tests
+  // see a second close.
   State().closes[number] += 1;
-  return Record("Close handle=" + std::to_string(number), HID_UART_SUCCESS);
+  return Record("Close handle=" + std::to_string(number), status);
 }
 
 }  // extern "C"

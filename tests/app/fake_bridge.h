@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,11 +36,26 @@ struct Bridge {
   std::optional<uint8_t> readBackDataBits, readBackParity, readBackStopBits, readBackFlowControl;
   // Status of every call of an operation, by name ("Open", "GetPartNumber"...).
   std::map<std::string, HID_UART_STATUS> failures;
+  // Status of only the Nth call (from 1) of an operation on this bridge;
+  // takes precedence over failures.
+  std::map<std::string, std::map<int, HID_UART_STATUS>> failuresOnCall;
   // Reads in order; once they run out, reads fail with 0x14 (unplugged).
   std::deque<Read> reads;
+  // Unplugged when the scripted reads have run out.
+  bool unplugWhenDrained = false;
   // Raw bytes written by HidUart_GetOpenedString / HidUart_GetString, all
   // HID_UART_DEVICE_STRLEN of them, with no terminating NUL.
   bool unterminatedStrings = false;
+  // Raw bytes that a failing HidUart_GetString / HidUart_GetOpenedString
+  // still writes (at most HID_UART_DEVICE_STRLEN, no NUL added).
+  std::optional<std::string> junkOnFailure;
+  // HidUart_GetUartConfig succeeds without writing its out values.
+  bool readBackWritesNothing = false;
+  // An unplugged bridge is left out of enumeration (the bridges after it
+  // move down one index) and every call on its handles fails with 0x14.
+  bool attached = true;
+  // Calls of each operation addressed to this bridge so far.
+  std::map<std::string, int> callCounts;
 };
 
 /// The UART setting as written through HidUart_SetUartConfig.
@@ -63,6 +79,9 @@ struct Library {
   std::vector<size_t> openedBridge;
   std::map<size_t, int> closes;
   std::map<size_t, Setting> written;
+  // Runs after every call with its recorded text, e.g. to unplug or attach
+  // bridges between two calls of the program.
+  std::function<void(const std::string& call)> afterCall;
 };
 
 /// The library state the twelve operations work on; Reset() starts afresh.

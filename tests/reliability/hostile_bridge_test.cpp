@@ -1,0 +1,273 @@
+// A bridge library that misbehaves: counts beyond the request, strings with
+// no end or with control bytes, bridges that come and go between two calls,
+// and serial strings shared by two bridges. Nothing may be read outside a
+// buffer (the sanitizer builds run these too) and the output must follow the
+// program's rules.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_bridge.h"
+#include "sweep_harness.h"
+
+namespace {
+
+using harness::AddBridge;
+using harness::BlockLines;
+using harness::ConnectedLines;
+using harness::Shown;
+using harness::Sweep;
+
+const std::vector<uint8_t> kFrame = {0x12, 0x34, 0x56, 0x78, 0x9A};
+
+std::string CountLine(int count) {
+  return std::string(harness::kVersionLines) +
+         "Number of connected CP2110 HID devices = " + std::to_string(count) + "\n";
+}
+
+// Runs fn after the nth call whose text starts with prefix.
+std::function<void(const std::string&)> After(const std::string& prefix, int nth,
+                                              std::function<void()> fn) {
+  auto seen = std::make_shared<int>(0);
+  return [=](const std::string& call) {
+    if (call.rfind(prefix, 0) == 0 && ++*seen == nth) {
+      fn();
+    }
+  };
+}
+
+void Unplug(size_t position) { fake::State().bridges[position].attached = false; }
+
+class HostileBridgeTest : public testing::Test {
+ protected:
+  void SetUp() override { harness::Reset(); }
+  void TearDown() override {
+    EXPECT_EQ(harness::HandleProblems(), "") << "every handle opened is closed exactly once";
+  }
+};
+
+TEST_F(HostileBridgeTest, ReadCountsAboveTheRequestStopAtTheBuffer) {
+  std::vector<uint8_t> full(1000);
+  for (size_t i = 0; i < full.size(); ++i) {
+    full[i] = static_cast<uint8_t>(i * 7 + 3);
+  }
+  for (uint32_t claimed : {1001u, 4096u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    for (HID_UART_STATUS status : {HID_UART_SUCCESS, HID_UART_READ_TIMED_OUT}) {
+      SCOPED_TRACE("claimed " + std::to_string(claimed) + ", status " + std::to_string(status));
+      harness::Reset();
+      AddBridge("S1").reads = {{status, full, claimed},
+                               // Places three bytes but claims far more.
+                               {status, {0x01, 0x02, 0x03}, claimed},
+                               // Fails, claiming a huge count: nothing shows.
+                               {HID_UART_DEVICE_IO_FAILED, full, claimed}};
+      const std::string output = Sweep();
+      const std::string first = CountLine(1) + ConnectedLines("S1") + BlockLines("S1", full);
+      ASSERT_EQ(output.substr(0, first.size()), first);
+      // The second block is 1000 bytes of the buffer, starting with the three
+      // placed; what follows them is what the buffer held before.
+      EXPECT_EQ(output.substr(first.size(), 39), ">>>[DATA FROM S1, 1000 BYTE]\n  0x010203");
+      EXPECT_EQ(output.size(), first.size() + BlockLines("S1", full).size());
+      EXPECT_EQ(fake::CallsStartingWith("Read").size(), 3u);
+    }
+  }
+}
+
+TEST_F(HostileBridgeTest, StringsWithNoEndAreCutWithinTheirBuffer) {
+  // Serial and identity strings that fill all 260 bytes, control bytes near
+  // the cut.
+  const std::string tail = "\x1B[2J\x07\x7F";
+  const std::string serial = std::string(250, 'S') + tail + std::string(20, 'T');
+  fake::Bridge& bridge = AddBridge(serial);
+  bridge.unterminatedStrings = true;
+  for (auto& [kind, text] : bridge.strings) {
+    text = std::string(252, static_cast<char>('a' + kind)) + tail + std::string(10, 'Z');
+  }
+  bridge.reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+  const auto& s = bridge.strings;
+  const std::string expected =
+      CountLine(1) +
+      ConnectedLines(serial, s.at(HID_UART_GET_VID_STR), s.at(HID_UART_GET_PID_STR),
+                     s.at(HID_UART_GET_PATH_STR), s.at(HID_UART_GET_MANUFACTURER_STR),
+                     s.at(HID_UART_GET_PRODUCT_STR)) +
+      BlockLines(serial, kFrame);
+  EXPECT_EQ(Sweep(), expected);
+  EXPECT_EQ(Shown(serial), std::string(250, 'S') + "\\x1B[2J\\x07\\x7FTTT")
+      << "the test's own model cuts at 259 bytes";
+
+  // Two serials that differ only beyond the cut are one serial to the
+  // program: both visits open the first bridge.
+  harness::Reset();
+  AddBridge(std::string(259, 'D') + "1").unterminatedStrings = true;
+  AddBridge(std::string(259, 'D') + "2").unterminatedStrings = true;
+  Sweep();
+  EXPECT_EQ(fake::CallsStartingWith("Open index=0").size(), 2u);
+  EXPECT_TRUE(fake::CallsStartingWith("Open index=1").empty());
+}
+
+TEST_F(HostileBridgeTest, FailingStringCallsThatStillWriteAreHandledAsFailures) {
+  const std::string junk = "\x1B]0;owned\x07" + std::string(260, 'J');
+  // The sweep's serial fetch fails but fills the buffer: the index is skipped.
+  fake::Bridge& skipped = AddBridge("S0");
+  skipped.failuresOnCall["GetString"][1] = HID_UART_DEVICE_IO_FAILED;
+  skipped.junkOnFailure = junk;
+  // Identity calls fail but fill the buffer: the lines show what the calls
+  // left, escaped and cut, never beyond the buffer.
+  fake::Bridge& connected = AddBridge("S1");
+  connected.failures["GetOpenedString"] = HID_UART_DEVICE_IO_FAILED;
+  connected.junkOnFailure = junk;
+  EXPECT_EQ(Sweep(), CountLine(2) + ConnectedLines("S1", junk, junk, junk, junk, junk));
+  EXPECT_TRUE(fake::CallsStartingWith("Open index=0").empty());
+}
+
+TEST_F(HostileBridgeTest, ControlBytesAreEscapedWhileSerialsAreMatchedRaw) {
+  std::string everyByte;
+  for (int byte = 0x01; byte <= 0xFF; ++byte) {
+    everyByte += static_cast<char>(byte);
+  }
+  fake::Bridge& bridge = AddBridge(everyByte);
+  for (auto& [kind, text] : bridge.strings) {
+    text = std::to_string(kind) + everyByte;
+  }
+  bridge.reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+  const auto& s = bridge.strings;
+  EXPECT_EQ(Sweep(), CountLine(1) +
+                         ConnectedLines(everyByte, s.at(1), s.at(2), s.at(3), s.at(5), s.at(6)) +
+                         BlockLines(everyByte, kFrame));
+
+  // "A\x01" and the literal text A\x01 print alike, but each visit opens its
+  // own bridge.
+  harness::Reset();
+  AddBridge("A\x01");
+  AddBridge("A\\x01");
+  const std::string output = Sweep();
+  EXPECT_EQ(output, CountLine(2) + ConnectedLines("A\x01") + ConnectedLines("A\\x01"));
+  EXPECT_EQ(fake::CallsStartingWith("Open").size(), 2u);
+  EXPECT_EQ(fake::CallsStartingWith("Open index=1").size(), 1u);
+}
+
+TEST_F(HostileBridgeTest, BridgesThatVanishBetweenTwoCalls) {
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;  // bridges S0, S1, S2 are attached
+    std::string output;           // after the count line
+  };
+  const Case cases[] = {
+      {"between the count and the serial fetch: the others move down, the last index is gone",
+       [] { fake::State().afterCall = After("GetNumDevices", 1, [] { Unplug(0); }); },
+       ConnectedLines("S1") + BlockLines("S1", kFrame) + ConnectedLines("S2") +
+           BlockLines("S2", kFrame)},
+      {"between the serial fetch and the lookup: not found, and S1 is passed over",
+       [] { fake::State().afterCall = After("GetString index=0", 1, [] { Unplug(0); }); },
+       "Error: Device not found\n" + ConnectedLines("S2") + BlockLines("S2", kFrame)},
+      {"between the lookup and the open: the open fails",
+       [] { fake::State().afterCall = After("GetString index=2", 2, [] { Unplug(2); }); },
+       ConnectedLines("S0") + BlockLines("S0", kFrame) + ConnectedLines("S1") +
+           BlockLines("S1", kFrame) + "Error: Device not found\n"},
+      {"between the open and the part number: the open handle is closed",
+       [] { fake::State().afterCall = After("Open", 1, [] { Unplug(0); }); },
+       "Error: Device I/O failed\n" + ConnectedLines("S2") + BlockLines("S2", kFrame)},
+      {"between the time-outs and the identity strings: empty fields, reads fail",
+       [] {
+         fake::State().afterCall = After("GetOpenedString handle=1 kind=1", 1, [] { Unplug(0); });
+       },
+       ConnectedLines("S0", "10C4", "", "", "", "") + ConnectedLines("S2") +
+           BlockLines("S2", kFrame)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    harness::Reset();
+    for (const char* serial : {"S0", "S1", "S2"}) {
+      AddBridge(serial).reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+    }
+    c.setUp();
+    EXPECT_EQ(Sweep(), CountLine(3) + c.output);
+    EXPECT_EQ(harness::HandleProblems(), "");
+  }
+}
+
+TEST_F(HostileBridgeTest, TheCountIsTakenOnceWhateverHappensLater) {
+  // Shrinks: two bridges go once the first one's loop has ended; their
+  // indexes are skipped without a word.
+  for (const char* serial : {"S0", "S1", "S2"}) {
+    AddBridge(serial).reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+  }
+  fake::State().afterCall = After("Close", 1, [] { Unplug(1), Unplug(2); });
+  EXPECT_EQ(Sweep(), CountLine(3) + ConnectedLines("S0") + BlockLines("S0", kFrame));
+  EXPECT_EQ(fake::CallsStartingWith("GetString index=2").size(), 1u);
+  EXPECT_EQ(harness::HandleProblems(), "");
+
+  // Grows at the end: the newcomer is never visited.
+  harness::Reset();
+  AddBridge("S0");
+  AddBridge("LATE").attached = false;
+  fake::State().afterCall =
+      After("GetNumDevices", 1, [] { fake::State().bridges[1].attached = true; });
+  EXPECT_EQ(Sweep(), CountLine(1) + ConnectedLines("S0"));
+  EXPECT_TRUE(fake::CallsStartingWith("GetString index=1").empty());
+  EXPECT_EQ(harness::HandleProblems(), "");
+
+  // Grows in front: every bridge moves up one index, so the next index holds
+  // S0 again and S1 is never reached.
+  harness::Reset();
+  AddBridge("NEW").attached = false;
+  AddBridge("S0").reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+  AddBridge("S1");
+  fake::State().afterCall = After("Close", 1, [] { fake::State().bridges[0].attached = true; });
+  EXPECT_EQ(Sweep(),
+            CountLine(2) + ConnectedLines("S0") + BlockLines("S0", kFrame) + ConnectedLines("S0"));
+}
+
+TEST_F(HostileBridgeTest, TwoBridgesWithTheSameSerial) {
+  // The first one refuses the setting: both visits try it, the second bridge
+  // is never opened.
+  AddBridge("S1").readBackBaud = 4800;
+  AddBridge("S1").reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+  const std::string refused = "Failed to connect to S1: Invalid parameter\nNot Connected\n";
+  EXPECT_EQ(Sweep(), CountLine(2) + refused + refused);
+  EXPECT_EQ(fake::CallsStartingWith("Open index=0").size(), 2u);
+  EXPECT_TRUE(fake::CallsStartingWith("Open index=1").empty());
+  EXPECT_EQ(harness::HandleProblems(), "");
+
+  // The first one is unplugged when its loop ends: the second moves down to
+  // index 0, which was visited already, and index 1 is gone.
+  harness::Reset();
+  fake::Bridge& first = AddBridge("S1");
+  first.reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
+  first.unplugWhenDrained = true;
+  AddBridge("S1").reads = {{HID_UART_READ_TIMED_OUT, {0xCD}, {}}};
+  EXPECT_EQ(Sweep(), CountLine(2) + ConnectedLines("S1") + BlockLines("S1", kFrame));
+}
+
+TEST_F(HostileBridgeTest, OddValuesFromSuccessfulCalls) {
+  fake::Library& library = fake::State();
+  library.libraryMajor = 255;
+  library.libraryMinor = 0;
+  library.libraryRelease = INT32_MIN;
+  library.hidMajor = 0;
+  library.hidMinor = 255;
+  library.hidRelease = -1;
+  fake::Bridge& odd = AddBridge("S1");
+  odd.partNumber = 255;
+  odd.version = 0;
+  // Empty reads that succeed print nothing, then a frame, then a quiet line.
+  odd.reads = {{HID_UART_SUCCESS, {}, {}},
+               {HID_UART_READ_TIMED_OUT, {}, {}},
+               {HID_UART_SUCCESS, kFrame, {}},
+               {HID_UART_READ_TIMED_OUT, {}, 0u}};
+  // A read-back that reports success without writing anything.
+  AddBridge("S2").readBackWritesNothing = true;
+  std::string connected = ConnectedLines("S1");
+  connected.replace(connected.find("Part Number = 10, Version = 1"), 29,
+                    "Part Number = 255, Version = 0");
+  EXPECT_EQ(Sweep(),
+            "SLABHIDtoUART.dll: Version 255.0 (Release)\n"
+            "SLABHIDDevice.dll: Version 0.255 (Release)\n"
+            "Number of connected CP2110 HID devices = 2\n" +
+                connected + BlockLines("S1", kFrame) +
+                "Failed to connect to S2: Invalid parameter\nNot Connected\n");
+}
+
+}  // namespace
