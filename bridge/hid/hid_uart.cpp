@@ -1,6 +1,8 @@
 // The twelve bridge operations over hidapi's hidraw backend: CP2110 bridges
 // are found, opened and read through the kernel's HID interface, with no
 // closed library anywhere.
+#include "hid_uart.h"
+
 #include <hidapi.h>
 
 #include <cerrno>
@@ -14,7 +16,6 @@
 
 #include "cp2110_reports.h"
 #include "device_strings.h"
-#include "hid_uart.h"
 #include "uart_receiver.h"
 
 namespace {
