@@ -77,6 +77,20 @@ bool Enumerate(uint16_t vid, uint16_t pid, std::vector<Identity>* bridges) {
   return true;
 }
 
+// The bridge at an index among those attached now, or the status that says
+// why there is none.
+HID_UART_STATUS FindAttached(uint32_t deviceNum, uint16_t vid, uint16_t pid, Identity* found) {
+  std::vector<Identity> bridges;
+  if (!Enumerate(vid, pid, &bridges)) {
+    return HID_UART_DEVICE_ACCESS_ERROR;
+  }
+  if (deviceNum >= bridges.size()) {
+    return HID_UART_DEVICE_NOT_FOUND;
+  }
+  *found = bridges[deviceNum];
+  return HID_UART_SUCCESS;
+}
+
 class HidrawSource : public ReportSource {
  public:
   explicit HidrawSource(hid_device* device) : device_(device) {}
@@ -173,14 +187,12 @@ HID_UART_STATUS HidUart_GetString(uint32_t deviceNum, uint16_t vid, uint16_t pid
   if (deviceString == nullptr || IdentityField(Identity{}, options) == nullptr) {
     return HID_UART_INVALID_PARAMETER;
   }
-  std::vector<Identity> bridges;
-  if (!Enumerate(vid, pid, &bridges)) {
-    return HID_UART_DEVICE_ACCESS_ERROR;
+  Identity bridge;
+  const HID_UART_STATUS status = FindAttached(deviceNum, vid, pid, &bridge);
+  if (status != HID_UART_SUCCESS) {
+    return status;
   }
-  if (deviceNum >= bridges.size()) {
-    return HID_UART_DEVICE_NOT_FOUND;
-  }
-  CopyDeviceString(*IdentityField(bridges[deviceNum], options), deviceString);
+  CopyDeviceString(*IdentityField(bridge, options), deviceString);
   return HID_UART_SUCCESS;
 }
 
@@ -189,15 +201,13 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
   if (device == nullptr) {
     return HID_UART_INVALID_PARAMETER;
   }
-  std::vector<Identity> bridges;
-  if (!Enumerate(vid, pid, &bridges)) {
-    return HID_UART_DEVICE_ACCESS_ERROR;
-  }
-  if (deviceNum >= bridges.size()) {
-    return HID_UART_DEVICE_NOT_FOUND;
+  Identity identity;
+  const HID_UART_STATUS status = FindAttached(deviceNum, vid, pid, &identity);
+  if (status != HID_UART_SUCCESS) {
+    return status;
   }
   errno = 0;
-  hid_device* opened = hid_open_path(bridges[deviceNum].path.c_str());
+  hid_device* opened = hid_open_path(identity.path.c_str());
   const int openError = errno;
   if (opened == nullptr) {
     return OpenFailureStatus(openError);
@@ -209,7 +219,7 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
   }
   auto bridge = std::make_unique<Bridge>();
   bridge->device = opened;
-  bridge->identity = bridges[deviceNum];
+  bridge->identity = identity;
 
   const std::lock_guard<std::mutex> lock(tableMutex);
   const uintptr_t handle = nextHandle++;
