@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "block_report.h"
 #include "connection.h"
@@ -42,6 +44,10 @@ int BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
   return status > 0 ? -status : -1;
 }
 
+// More serial strings than any machine can attach bridges; a library claiming
+// billions of them cannot make the sweep exhaust memory.
+constexpr size_t kMaxSerials = 1 << 16;
+
 void CaptureBlocks(const char* serial) {
   // Zeroed, so that a library claiming more bytes than it placed shows zeros
   // rather than whatever the stack held.
@@ -60,6 +66,26 @@ void CaptureBlocks(const char* serial) {
   }
 }
 
+// The serial string of every bridge attached when the sweep starts, in index
+// order; an index whose string cannot be had is left out. They are all taken
+// before any bridge is read, because a bridge unplugged during its capture
+// moves the later ones down an index: walking indexes afterwards would pass
+// them over.
+std::vector<std::string> CollectSerials(uint32_t count) {
+  std::vector<std::string> serials;
+  for (uint32_t index = 0; index < count; ++index) {
+    DeviceString serial{};
+    if (HidUart_GetString(index, 0, 0, serial, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
+      continue;
+    }
+    TerminateDeviceString(serial);
+    if (serials.size() < kMaxSerials) {
+      serials.emplace_back(serial);
+    }
+  }
+  return serials;
+}
+
 }  // namespace
 
 void SweepDevices() {
@@ -72,16 +98,11 @@ void SweepDevices() {
   std::printf("Number of connected CP2110 HID devices = %u\n", count);
   std::fflush(stdout);
 
-  for (uint32_t index = 0; index < count; ++index) {
-    DeviceString serial{};
-    if (HidUart_GetString(index, 0, 0, serial, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
+  for (const std::string& serial : CollectSerials(count)) {
+    if (!ConnectBySerial(serial.c_str())) {
       continue;
     }
-    TerminateDeviceString(serial);
-    if (!ConnectBySerial(serial)) {
-      continue;
-    }
-    CaptureBlocks(serial);
+    CaptureBlocks(serial.c_str());
     HidUart_Close(ConnectedDevice.handle);
   }
 }

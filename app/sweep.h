@@ -7,12 +7,13 @@
 /// Bytes asked of each read, and the size of the read buffer.
 constexpr uint32_t kReadSize = 1000;
 
-/// Prints the two library version lines and the bridge count, then visits
-/// each bridge index once: fetches its serial string, connects, and reports
-/// every block read from it until a read fails with a status other than the
-/// read time-out; the bridge's handle is then closed. Returns when every
-/// index has been visited, or at once, silently, when the count cannot be
-/// had. A healthy bridge is read until the process is interrupted.
+/// Prints the two library version lines and the bridge count, fetches the
+/// serial string of each bridge index, then visits those serial strings in
+/// index order: connects, and reports every block read from the bridge until
+/// a read fails with a status other than the read time-out; the bridge's
+/// handle is then closed. Returns when every serial string has been visited,
+/// or at once, silently, when the count cannot be had. A healthy bridge is
+/// read until the process is interrupted.
 void SweepDevices();
 
 #endif

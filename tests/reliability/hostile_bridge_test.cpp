@@ -166,15 +166,16 @@ TEST_F(HostileBridgeTest, BridgesThatVanishBetweenTwoCalls) {
        [] { fake::State().afterCall = After("GetString index=2", 2, [] { Unplug(2); }); },
        ConnectedLines("S0") + BlockLines("S0", kFrame) + ConnectedLines("S1") +
            BlockLines("S1", kFrame) + "Error: Device not found\n"},
-      {"between the open and the part number: the open handle is closed",
+      {"between the open and the part number: the open handle is closed, the others still read",
        [] { fake::State().afterCall = After("Open", 1, [] { Unplug(0); }); },
-       "Error: Device I/O failed\n" + ConnectedLines("S2") + BlockLines("S2", kFrame)},
+       "Error: Device I/O failed\n" + ConnectedLines("S1") + BlockLines("S1", kFrame) +
+           ConnectedLines("S2") + BlockLines("S2", kFrame)},
       {"between the time-outs and the identity strings: empty fields, reads fail",
        [] {
          fake::State().afterCall = After("GetOpenedString handle=1 kind=1", 1, [] { Unplug(0); });
        },
-       ConnectedLines("S0", "10C4", "", "", "", "") + ConnectedLines("S2") +
-           BlockLines("S2", kFrame)},
+       ConnectedLines("S0", "10C4", "", "", "", "") + ConnectedLines("S1") +
+           BlockLines("S1", kFrame) + ConnectedLines("S2") + BlockLines("S2", kFrame)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -189,13 +190,14 @@ TEST_F(HostileBridgeTest, BridgesThatVanishBetweenTwoCalls) {
 }
 
 TEST_F(HostileBridgeTest, TheCountIsTakenOnceWhateverHappensLater) {
-  // Shrinks: two bridges go once the first one's loop has ended; their
-  // indexes are skipped without a word.
+  // Shrinks: two bridges go once the first one's loop has ended; their serial
+  // strings were taken before, so each is looked for and not found.
   for (const char* serial : {"S0", "S1", "S2"}) {
     AddBridge(serial).reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
   }
   fake::State().afterCall = After("Close", 1, [] { Unplug(1), Unplug(2); });
-  EXPECT_EQ(Sweep(), CountLine(3) + ConnectedLines("S0") + BlockLines("S0", kFrame));
+  EXPECT_EQ(Sweep(), CountLine(3) + ConnectedLines("S0") + BlockLines("S0", kFrame) +
+                         "Error: Device not found\nError: Device not found\n");
   EXPECT_EQ(fake::CallsStartingWith("GetString index=2").size(), 1u);
   EXPECT_EQ(harness::HandleProblems(), "");
 
@@ -209,15 +211,15 @@ TEST_F(HostileBridgeTest, TheCountIsTakenOnceWhateverHappensLater) {
   EXPECT_TRUE(fake::CallsStartingWith("GetString index=1").empty());
   EXPECT_EQ(harness::HandleProblems(), "");
 
-  // Grows in front: every bridge moves up one index, so the next index holds
-  // S0 again and S1 is never reached.
+  // Grows in front: every bridge moves up one index; the serial strings were
+  // taken before, so S1 is still found, and the newcomer is never visited.
   harness::Reset();
   AddBridge("NEW").attached = false;
   AddBridge("S0").reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
   AddBridge("S1");
   fake::State().afterCall = After("Close", 1, [] { fake::State().bridges[0].attached = true; });
   EXPECT_EQ(Sweep(),
-            CountLine(2) + ConnectedLines("S0") + BlockLines("S0", kFrame) + ConnectedLines("S0"));
+            CountLine(2) + ConnectedLines("S0") + BlockLines("S0", kFrame) + ConnectedLines("S1"));
 }
 
 TEST_F(HostileBridgeTest, TwoBridgesWithTheSameSerial) {
@@ -231,14 +233,15 @@ TEST_F(HostileBridgeTest, TwoBridgesWithTheSameSerial) {
   EXPECT_TRUE(fake::CallsStartingWith("Open index=1").empty());
   EXPECT_EQ(harness::HandleProblems(), "");
 
-  // The first one is unplugged when its loop ends: the second moves down to
-  // index 0, which was visited already, and index 1 is gone.
+  // The first one is unplugged when its loop ends: the second visit of S1
+  // finds the second bridge, now at index 0.
   harness::Reset();
   fake::Bridge& first = AddBridge("S1");
   first.reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
   first.unplugWhenDrained = true;
   AddBridge("S1").reads = {{HID_UART_READ_TIMED_OUT, {0xCD}, {}}};
-  EXPECT_EQ(Sweep(), CountLine(2) + ConnectedLines("S1") + BlockLines("S1", kFrame));
+  EXPECT_EQ(Sweep(), CountLine(2) + ConnectedLines("S1") + BlockLines("S1", kFrame) +
+                         ConnectedLines("S1") + BlockLines("S1", {0xCD}));
 }
 
 TEST_F(HostileBridgeTest, OddValuesFromSuccessfulCalls) {
