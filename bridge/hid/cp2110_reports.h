@@ -24,6 +24,13 @@ constexpr uint8_t kUartConfigReportId = 0x50;
 /// Largest report on the wire, ID included.
 constexpr size_t kMaxReportSize = 64;
 
+/// Value of report 0x43 that empties the receive FIFO.
+constexpr uint8_t kPurgeReceiveFifo = 0x02;
+
+/// Input reports the system keeps for one open device before it drops newer
+/// ones (hidraw's queue; Windows keeps fewer by default).
+constexpr int kMaxQueuedReports = 64;
+
 /// The UART setting in the library call's terms and codes.
 struct UartConfig {
   uint32_t baudRate;

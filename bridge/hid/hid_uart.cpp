@@ -5,6 +5,7 @@
 
 #include <hidapi.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <map>
@@ -12,7 +13,13 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <pthread.h>
+#include <signal.h>
+#endif
 
 #include "cp2110_reports.h"
 #include "device_strings.h"
@@ -53,11 +60,15 @@ const std::string* IdentityField(const Identity& identity, uint32_t kind) {
   }
 }
 
+// hidapi keeps global state while it lists and opens devices.
+std::mutex enumerationMutex;
+
 // Attached bridges matching the filters, in the order the system lists them.
 // A filter of 0 stands for the chip's default identifier. A device with
 // several top-level collections is listed once per collection; it is one
 // bridge, so each path is kept once.
 bool Enumerate(uint16_t vid, uint16_t pid, std::vector<Identity>* bridges) {
+  const std::lock_guard<std::mutex> lock(enumerationMutex);
   if (hid_init() != 0) {
     return false;
   }
@@ -91,35 +102,147 @@ HID_UART_STATUS FindAttached(uint32_t deviceNum, uint16_t vid, uint16_t pid, Ide
   return HID_UART_SUCCESS;
 }
 
-class HidrawSource : public ReportSource {
+// Input reports through hidapi's timed read.
+class HidSource : public ReportSource {
  public:
-  explicit HidrawSource(hid_device* device) : device_(device) {}
+  explicit HidSource(hid_device* device) : device_(device) {}
+
   int ReadReport(uint8_t* report, size_t size, int timeoutMs) override {
-    return hid_read_timeout(device_, report, size, timeoutMs);
+    errno = 0;
+    const int result = hid_read_timeout(device_, report, size, hungUp_ ? -1 : timeoutMs);
+    if (result >= 0 || hungUp_) {
+      return result;
+    }
+    if (errno == EINTR) {
+      return kInterrupted;
+    }
+#if defined(__linux__)
+    // hidapi reports the hang-up before the reports the kernel still holds
+    // for this reader. Once the device is gone a blocking read never blocks:
+    // it hands out what is queued, then fails. So the reports that arrived
+    // before the unplug are still delivered.
+    hungUp_ = true;
+    return hid_read_timeout(device_, report, size, -1);
+#else
+    return result;
+#endif
   }
 
  private:
   hid_device* device_;
+  bool hungUp_ = false;
 };
 
+// hidapi keeps per-device error state that its calls rewrite without a lock,
+// so calls on one device never overlap: the reader takes the device between
+// two waits of at most kDrainPollMs, and steps aside while a request waits.
+class DeviceAccess {
+ public:
+  class Request {
+   public:
+    explicit Request(DeviceAccess& access) : access_(access) {
+      ++access_.waiting_;
+      access_.mutex_.lock();
+      --access_.waiting_;
+    }
+    ~Request() { access_.mutex_.unlock(); }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+   private:
+    DeviceAccess& access_;
+  };
+
+  // The reader's turn: waits while requests are queued.
+  std::unique_lock<std::mutex> ReaderTurn() {
+    while (waiting_.load() > 0) {
+      std::this_thread::yield();
+    }
+    return std::unique_lock<std::mutex>(mutex_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::atomic<int> waiting_{0};
+};
+
+// One opened bridge. Its reader thread drains the device into the receiver
+// from the open until the close.
 struct Bridge {
-  hid_device* device;
+  hid_device* device = nullptr;
   Identity identity;
+  DeviceAccess access;
+  UartReceiver receiver;
+  std::atomic<bool> stopReading{false};
+  std::thread reader;
+
+  std::mutex settingsMutex;
   uint32_t readTimeoutMs = kDefaultTimeoutMs;
   uint32_t writeTimeoutMs = kDefaultTimeoutMs;
-  UartReceiver receiver;
 };
+
+// The reader of one bridge.
+class LockedSource : public ReportSource {
+ public:
+  explicit LockedSource(Bridge& bridge) : bridge_(bridge), source_(bridge.device) {}
+  int ReadReport(uint8_t* report, size_t size, int timeoutMs) override {
+    const auto turn = bridge_.access.ReaderTurn();
+    return source_.ReadReport(report, size, timeoutMs);
+  }
+
+ private:
+  Bridge& bridge_;
+  HidSource source_;
+};
+
+void StartReader(Bridge& bridge) {
+#if !defined(_WIN32)
+  // Signals are for the program's own threads: the reader never sees one,
+  // so no wait of it is ever cut short.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+#endif
+  bridge.reader = std::thread([&bridge] {
+    LockedSource source(bridge);
+    DrainReports(source, bridge.receiver, bridge.stopReading);
+  });
+#if !defined(_WIN32)
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+#endif
+}
+
+void StopReader(Bridge& bridge) {
+  bridge.stopReading = true;
+  if (bridge.reader.joinable()) {
+    bridge.reader.join();
+  }
+}
 
 // Handles are numbers, never addresses, so that a handle used after its
 // close is recognised as invalid instead of reaching freed memory or another
-// bridge. One lock serialises every operation on the table and its bridges.
+// bridge. The table's lock is held only to look a handle up; each bridge
+// guards its own state. The table is never destroyed: a bridge still open
+// when the process ends keeps its reader to the last.
 std::mutex tableMutex;
-std::map<uintptr_t, std::unique_ptr<Bridge>> bridgeTable;
+std::map<uintptr_t, std::shared_ptr<Bridge>>& BridgeTable() {
+  static auto* table = new std::map<uintptr_t, std::shared_ptr<Bridge>>;
+  return *table;
+}
 uintptr_t nextHandle = 1;
 
-Bridge* Find(HID_UART_DEVICE handle) {
-  const auto found = bridgeTable.find(reinterpret_cast<uintptr_t>(handle));
-  return found == bridgeTable.end() ? nullptr : found->second.get();
+std::shared_ptr<Bridge> Find(HID_UART_DEVICE handle) {
+  const std::lock_guard<std::mutex> lock(tableMutex);
+  const auto found = BridgeTable().find(reinterpret_cast<uintptr_t>(handle));
+  return found == BridgeTable().end() ? nullptr : found->second;
+}
+
+// Runs one request on the bridge's device, unless a close got there first.
+template <typename Call>
+int OnDevice(Bridge& bridge, Call call) {
+  const DeviceAccess::Request request(bridge.access);
+  return bridge.device != nullptr ? call(bridge.device) : -1;
 }
 
 bool SetFeature(hid_device* device, const uint8_t* report, size_t size) {
@@ -135,6 +258,21 @@ int GetFeature(hid_device* device, uint8_t reportId, uint8_t (&report)[kMaxRepor
 bool SetUartEnabled(hid_device* device, bool enabled) {
   const uint8_t report[] = {kUartEnableReportId, static_cast<uint8_t>(enabled ? 1 : 0)};
   return SetFeature(device, report, sizeof report);
+}
+
+// Empties the bridge's receive FIFO and drops the reports already queued for
+// this open: a run stopped with Ctrl+C leaves the UART enabled, and what it
+// received since is not new data for this one.
+bool PurgeReceived(hid_device* device) {
+  const uint8_t report[] = {kPurgeFifosReportId, kPurgeReceiveFifo};
+  if (!SetFeature(device, report, sizeof report)) {
+    return false;
+  }
+  uint8_t stale[kMaxReportSize];
+  for (int i = 0; i < kMaxQueuedReports && hid_read_timeout(device, stale, sizeof stale, 0) > 0;
+       ++i) {
+  }
+  return true;
 }
 
 HID_UART_STATUS ReportVersion(uint8_t major, uint8_t minor, HID_UART_BOOL isRelease,
@@ -206,32 +344,37 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
   if (status != HID_UART_SUCCESS) {
     return status;
   }
-  errno = 0;
-  hid_device* opened = hid_open_path(identity.path.c_str());
-  const int openError = errno;
+  hid_device* opened = nullptr;
+  int openError = 0;
+  {
+    const std::lock_guard<std::mutex> lock(enumerationMutex);
+    errno = 0;
+    opened = hid_open_path(identity.path.c_str());
+    openError = errno;
+  }
   if (opened == nullptr) {
     return OpenFailureStatus(openError);
   }
   // The UART carries data only while enabled.
-  if (!SetUartEnabled(opened, true)) {
+  if (!SetUartEnabled(opened, true) || !PurgeReceived(opened)) {
     hid_close(opened);
     return HID_UART_DEVICE_IO_FAILED;
   }
-  auto bridge = std::make_unique<Bridge>();
+  auto bridge = std::make_shared<Bridge>();
   bridge->device = opened;
   bridge->identity = identity;
+  StartReader(*bridge);
 
   const std::lock_guard<std::mutex> lock(tableMutex);
   const uintptr_t handle = nextHandle++;
-  bridgeTable.emplace(handle, std::move(bridge));
+  BridgeTable().emplace(handle, std::move(bridge));
   *device = reinterpret_cast<HID_UART_DEVICE>(handle);
   return HID_UART_SUCCESS;
 }
 
 HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumber,
                                       uint8_t* version) {
-  const std::lock_guard<std::mutex> lock(tableMutex);
-  Bridge* bridge = Find(device);
+  const std::shared_ptr<Bridge> bridge = Find(device);
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
@@ -239,7 +382,8 @@ HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumbe
     return HID_UART_INVALID_PARAMETER;
   }
   uint8_t report[kMaxReportSize];
-  const int size = GetFeature(bridge->device, kVersionReportId, report);
+  const int size =
+      OnDevice(*bridge, [&](hid_device* d) { return GetFeature(d, kVersionReportId, report); });
   if (size < 0 || !DecodeVersion(report, static_cast<size_t>(size), partNumber, version)) {
     return HID_UART_DEVICE_IO_FAILED;
   }
@@ -248,8 +392,7 @@ HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumbe
 
 HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate, uint8_t dataBits,
                                       uint8_t parity, uint8_t stopBits, uint8_t flowControl) {
-  const std::lock_guard<std::mutex> lock(tableMutex);
-  Bridge* bridge = Find(device);
+  const std::shared_ptr<Bridge> bridge = Find(device);
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
@@ -259,14 +402,14 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
   }
   uint8_t report[kUartConfigReportSize];
   EncodeUartConfig(config, report);
-  return SetFeature(bridge->device, report, sizeof report) ? HID_UART_SUCCESS
-                                                           : HID_UART_DEVICE_IO_FAILED;
+  const int sent = OnDevice(
+      *bridge, [&](hid_device* d) { return SetFeature(d, report, sizeof report) ? 0 : -1; });
+  return sent == 0 ? HID_UART_SUCCESS : HID_UART_DEVICE_IO_FAILED;
 }
 
 HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate, uint8_t* dataBits,
                                       uint8_t* parity, uint8_t* stopBits, uint8_t* flowControl) {
-  const std::lock_guard<std::mutex> lock(tableMutex);
-  Bridge* bridge = Find(device);
+  const std::shared_ptr<Bridge> bridge = Find(device);
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
@@ -276,7 +419,8 @@ HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate
   }
   uint8_t report[kMaxReportSize];
   UartConfig config{};
-  const int size = GetFeature(bridge->device, kUartConfigReportId, report);
+  const int size =
+      OnDevice(*bridge, [&](hid_device* d) { return GetFeature(d, kUartConfigReportId, report); });
   if (size < 0 || !DecodeUartConfig(report, static_cast<size_t>(size), &config)) {
     return HID_UART_DEVICE_IO_FAILED;
   }
@@ -290,11 +434,11 @@ HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate
 
 HID_UART_STATUS HidUart_SetTimeouts(HID_UART_DEVICE device, uint32_t readTimeout,
                                     uint32_t writeTimeout) {
-  const std::lock_guard<std::mutex> lock(tableMutex);
-  Bridge* bridge = Find(device);
+  const std::shared_ptr<Bridge> bridge = Find(device);
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
+  const std::lock_guard<std::mutex> lock(bridge->settingsMutex);
   bridge->readTimeoutMs = readTimeout;
   bridge->writeTimeoutMs = writeTimeout;
   return HID_UART_SUCCESS;
@@ -302,8 +446,7 @@ HID_UART_STATUS HidUart_SetTimeouts(HID_UART_DEVICE device, uint32_t readTimeout
 
 HID_UART_STATUS HidUart_GetOpenedString(HID_UART_DEVICE device, char* deviceString,
                                         uint32_t options) {
-  const std::lock_guard<std::mutex> lock(tableMutex);
-  Bridge* bridge = Find(device);
+  const std::shared_ptr<Bridge> bridge = Find(device);
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
@@ -317,8 +460,7 @@ HID_UART_STATUS HidUart_GetOpenedString(HID_UART_DEVICE device, char* deviceStri
 
 HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t numBytesToRead,
                              uint32_t* numBytesRead) {
-  const std::lock_guard<std::mutex> lock(tableMutex);
-  Bridge* bridge = Find(device);
+  const std::shared_ptr<Bridge> bridge = Find(device);
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
@@ -329,24 +471,31 @@ HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t n
   if (numBytesToRead == 0) {
     return HID_UART_INVALID_REQUEST_LENGTH;
   }
-  HidrawSource source(bridge->device);
-  return bridge->receiver.Read(source, buffer, numBytesToRead, bridge->readTimeoutMs, numBytesRead);
+  uint32_t timeoutMs = 0;
+  {
+    const std::lock_guard<std::mutex> lock(bridge->settingsMutex);
+    timeoutMs = bridge->readTimeoutMs;
+  }
+  return bridge->receiver.Read(buffer, numBytesToRead, timeoutMs, numBytesRead);
 }
 
 HID_UART_STATUS HidUart_Close(HID_UART_DEVICE device) {
-  std::unique_ptr<Bridge> bridge;
+  std::shared_ptr<Bridge> bridge;
   {
     const std::lock_guard<std::mutex> lock(tableMutex);
-    const auto found = bridgeTable.find(reinterpret_cast<uintptr_t>(device));
-    if (found == bridgeTable.end()) {
+    const auto found = BridgeTable().find(reinterpret_cast<uintptr_t>(device));
+    if (found == BridgeTable().end()) {
       return HID_UART_INVALID_HANDLE;
     }
     bridge = std::move(found->second);
-    bridgeTable.erase(found);
+    BridgeTable().erase(found);
   }
+  StopReader(*bridge);
   // An unplugged bridge cannot be told to stop; it is released all the same.
+  const DeviceAccess::Request request(bridge->access);
   const bool disabled = SetUartEnabled(bridge->device, false);
   hid_close(bridge->device);
+  bridge->device = nullptr;
   return disabled ? HID_UART_SUCCESS : HID_UART_DEVICE_IO_FAILED;
 }
 

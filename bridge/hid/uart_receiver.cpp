@@ -2,72 +2,81 @@
 
 #include <algorithm>
 #include <chrono>
-#include <climits>
 
 #include "cp2110_reports.h"
 
 namespace hidbridge {
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Milliseconds left until the deadline, rounded up so that a wait never ends
-// just before it, and bounded to what the timed read accepts.
-int MillisecondsUntil(Clock::time_point deadline) {
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) {
-    return 0;
+bool UartReceiver::Deliver(const uint8_t* report, size_t size) {
+  const DataPayload data = DataOf(report, size);
+  if (data.size == 0) {
+    return true;
   }
-  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+  bool kept = false;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) {
+      return false;
+    }
+    if (data.size > capacity_ - held_.size()) {
+      // Keeping a later byte after a lost one would corrupt the stream: the
+      // bytes held stay whole, and the reads that follow them fail.
+      overrun_ = true;
+      ended_ = true;
+    } else {
+      held_.insert(held_.end(), data.bytes, data.bytes + data.size);
+      kept = true;
+    }
+  }
+  arrived_.notify_all();
+  return kept;
 }
 
-}  // namespace
-
-uint32_t UartReceiver::TakeKept(uint8_t* buffer, uint32_t room) {
-  const auto n = static_cast<uint32_t>(std::min<size_t>(room, kept_.size()));
-  std::copy_n(kept_.begin(), n, buffer);
-  kept_.erase(kept_.begin(), kept_.begin() + n);
-  return n;
+void UartReceiver::End() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+  }
+  arrived_.notify_all();
 }
 
-HID_UART_STATUS UartReceiver::Read(ReportSource& source, uint8_t* buffer, uint32_t wanted,
-                                   uint32_t timeoutMs, uint32_t* got) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  uint32_t filled = TakeKept(buffer, wanted);
-  *got = filled;
-  if (filled == wanted) {
+HID_UART_STATUS UartReceiver::Read(uint8_t* buffer, uint32_t wanted, uint32_t timeoutMs,
+                                   uint32_t* got) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::unique_lock<std::mutex> lock(mutex_);
+  arrived_.wait_until(lock, deadline, [&] { return ended_ || held_.size() >= wanted; });
+  const auto taken = static_cast<uint32_t>(std::min<size_t>(wanted, held_.size()));
+  std::copy_n(held_.begin(), taken, buffer);
+  held_.erase(held_.begin(), held_.begin() + taken);
+  *got = taken;
+  if (taken == wanted) {
     return HID_UART_SUCCESS;
   }
-  if (failed_) {
-    return filled > 0 ? HID_UART_READ_TIMED_OUT : HID_UART_READ_ERROR;
-  }
+  return taken > 0 || !ended_ ? HID_UART_READ_TIMED_OUT : HID_UART_READ_ERROR;
+}
 
+size_t UartReceiver::Held() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return held_.size();
+}
+
+bool UartReceiver::Overrun() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return overrun_;
+}
+
+void DrainReports(ReportSource& source, UartReceiver& receiver, const std::atomic<bool>& stop) {
   uint8_t report[kMaxReportSize];
-  for (;;) {
-    const int waitMs = MillisecondsUntil(deadline);
-    const int size = source.ReadReport(report, sizeof report, waitMs);
-    if (size < 0) {
-      failed_ = true;
-      return filled > 0 ? HID_UART_READ_TIMED_OUT : HID_UART_READ_ERROR;
-    }
-    if (size == 0) {
-      if (waitMs == 0) {
-        return HID_UART_READ_TIMED_OUT;
-      }
+  while (!stop.load()) {
+    const int size = source.ReadReport(report, sizeof report, kDrainPollMs);
+    if (size == ReportSource::kInterrupted || size == 0) {
       continue;
     }
-    const DataPayload data = DataOf(report, static_cast<size_t>(size));
-    const auto fits = static_cast<uint32_t>(std::min<size_t>(data.size, wanted - filled));
-    std::copy_n(data.bytes, fits, buffer + filled);
-    kept_.insert(kept_.end(), data.bytes + fits, data.bytes + data.size);
-    filled += fits;
-    *got = filled;
-    if (filled == wanted) {
-      return HID_UART_SUCCESS;
+    if (size < 0 || !receiver.Deliver(report, static_cast<size_t>(size))) {
+      break;
     }
   }
+  receiver.End();
 }
 
 }  // namespace hidbridge

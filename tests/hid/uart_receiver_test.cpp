@@ -2,46 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "cp2110_reports.h"
 
 namespace hidbridge {
 namespace {
-
-// Hands out scripted input reports; once they run out it answers "nothing
-// arrived", or fails when the script says the device is gone.
-class ScriptedSource : public ReportSource {
- public:
-  void Data(const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> report{static_cast<uint8_t>(bytes.size())};
-    report.insert(report.end(), bytes.begin(), bytes.end());
-    reports_.push_back(report);
-  }
-  void Raw(const std::vector<uint8_t>& report) { reports_.push_back(report); }
-  void Unplug() { unplugged_ = true; }
-
-  int ReadReport(uint8_t* report, size_t size, int timeoutMs) override {
-    ++calls;
-    waits.push_back(timeoutMs);
-    if (reports_.empty()) {
-      return unplugged_ ? -1 : 0;
-    }
-    const std::vector<uint8_t> next = reports_.front();
-    reports_.pop_front();
-    const size_t n = std::min(size, next.size());
-    std::copy_n(next.begin(), n, report);
-    return static_cast<int>(n);
-  }
-
-  int calls = 0;
-  std::vector<int> waits;
-
- private:
-  std::deque<std::vector<uint8_t>> reports_;
-  bool unplugged_ = false;
-};
 
 std::vector<uint8_t> Sequence(size_t size, uint8_t first = 0) {
   std::vector<uint8_t> bytes(size);
@@ -51,16 +21,21 @@ std::vector<uint8_t> Sequence(size_t size, uint8_t first = 0) {
   return bytes;
 }
 
+std::vector<uint8_t> DataReport(const std::vector<uint8_t>& bytes) {
+  std::vector<uint8_t> report{static_cast<uint8_t>(bytes.size())};
+  report.insert(report.end(), bytes.begin(), bytes.end());
+  return report;
+}
+
 struct Result {
   HID_UART_STATUS status;
   std::vector<uint8_t> bytes;
 };
 
-Result ReadOnce(UartReceiver& receiver, ScriptedSource& source, uint32_t wanted,
-                uint32_t timeoutMs = 0) {
+Result ReadOnce(UartReceiver& receiver, uint32_t wanted, uint32_t timeoutMs = 0) {
   std::vector<uint8_t> buffer(wanted + 8, 0xEE);
   uint32_t got = 12345;
-  const HID_UART_STATUS status = receiver.Read(source, buffer.data(), wanted, timeoutMs, &got);
+  const HID_UART_STATUS status = receiver.Read(buffer.data(), wanted, timeoutMs, &got);
   EXPECT_LE(got, wanted);
   // Nothing is written past the request.
   EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + wanted, buffer.end()),
@@ -68,124 +43,215 @@ Result ReadOnce(UartReceiver& receiver, ScriptedSource& source, uint32_t wanted,
   return {status, std::vector<uint8_t>(buffer.begin(), buffer.begin() + got)};
 }
 
-TEST(UartReceiver, QuietLineTimesOutWithNothing) {
-  ScriptedSource source;
-  UartReceiver receiver;
-  const Result result = ReadOnce(receiver, source, 1000);
-  EXPECT_EQ(result.status, HID_UART_READ_TIMED_OUT);
-  EXPECT_TRUE(result.bytes.empty());
+// What one step of a case does to the receiver, and what a read then gives.
+struct Step {
+  enum Kind { kDeliver, kRaw, kEnd, kRead } kind;
+  std::vector<uint8_t> bytes;  // kDeliver: data bytes; kRaw: a whole report
+  uint32_t wanted = 0;         // kRead
+  HID_UART_STATUS status = HID_UART_SUCCESS;
+  std::vector<uint8_t> expected = {};  // kRead
+};
+
+Step Deliver(std::vector<uint8_t> bytes) { return {Step::kDeliver, std::move(bytes)}; }
+Step Raw(std::vector<uint8_t> report) { return {Step::kRaw, std::move(report)}; }
+Step End() { return {Step::kEnd, {}}; }
+Step Read(uint32_t wanted, HID_UART_STATUS status, std::vector<uint8_t> expected) {
+  return {Step::kRead, {}, wanted, status, std::move(expected)};
 }
 
-TEST(UartReceiver, GathersReportsUntilTheTimeOut) {
-  ScriptedSource source;
-  source.Data({0x12, 0x34});
-  source.Data({0x56, 0x78, 0x9A});
-  UartReceiver receiver;
-  const Result result = ReadOnce(receiver, source, 1000);
-  EXPECT_EQ(result.status, HID_UART_READ_TIMED_OUT);
-  EXPECT_EQ(result.bytes, (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78, 0x9A}));
+std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
-TEST(UartReceiver, FilledRequestReturnsAtOnce) {
-  ScriptedSource source;
-  source.Data(Sequence(3));
-  source.Data(Sequence(2, 3));
-  UartReceiver receiver;
-  const Result result = ReadOnce(receiver, source, 5, 60000);
-  EXPECT_EQ(result.status, HID_UART_SUCCESS);
-  EXPECT_EQ(result.bytes, Sequence(5));
-  EXPECT_EQ(source.calls, 2);
+TEST(UartReceiver, HandsOutEveryByteInOrderThenTheFailure) {
+  struct Case {
+    const char* name;
+    size_t capacity;
+    std::vector<Step> steps;
+  };
+  const size_t big = UartReceiver::kDefaultCapacity;
+  const Case cases[] = {
+      {"a quiet line times out with nothing", big, {Read(1000, HID_UART_READ_TIMED_OUT, {})}},
+      {"reports gather until the time-out",
+       big,
+       {Deliver({0x12, 0x34}), Deliver({0x56, 0x78, 0x9A}),
+        Read(1000, HID_UART_READ_TIMED_OUT, {0x12, 0x34, 0x56, 0x78, 0x9A})}},
+      {"a filled request succeeds, the rest waits in order for the next read",
+       big,
+       {Deliver(Sequence(63)), Read(10, HID_UART_SUCCESS, Sequence(10)),
+        Read(20, HID_UART_SUCCESS, Sequence(20, 10)), Deliver({0xF0, 0xF1}),
+        Read(1000, HID_UART_READ_TIMED_OUT, Join(Sequence(33, 30), {0xF0, 0xF1}))}},
+      {"reports that carry no UART data add nothing",
+       big,
+       {Raw({kUartConfigReportId, 1, 2, 3}), Raw({0x00, 9, 9}), Raw({}), Deliver({0x42}),
+        Read(1000, HID_UART_READ_TIMED_OUT, {0x42})}},
+      {"a report shorter than its ID announces gives the bytes that are there",
+       big,
+       {Raw({5, 0xA1, 0xA2}), Read(1000, HID_UART_READ_TIMED_OUT, {0xA1, 0xA2})}},
+      {"an unplugged bridge fails at once, and keeps failing",
+       big,
+       {End(), Read(1000, HID_UART_READ_ERROR, {}), Read(1000, HID_UART_READ_ERROR, {})}},
+      {"bytes before an unplug are delivered before the failure",
+       big,
+       {Deliver(Sequence(40)), End(), Read(30, HID_UART_SUCCESS, Sequence(30)),
+        Read(1000, HID_UART_READ_TIMED_OUT, Sequence(10, 30)),
+        Read(1000, HID_UART_READ_ERROR, {})}},
+      {"at the bound every byte held is kept; the report that does not fit ends the bridge",
+       100,
+       {Deliver(Sequence(60)), Deliver(Sequence(40, 60)), Deliver({0xEE}),
+        Read(70, HID_UART_SUCCESS, Sequence(70)),
+        Read(1000, HID_UART_READ_TIMED_OUT, Sequence(30, 70)),
+        Read(1000, HID_UART_READ_ERROR, {})}},
+      {"bytes that would pass the bound are refused, never dropped in the middle",
+       100,
+       {Deliver(Sequence(63)), Deliver(Sequence(38, 63)), Deliver({0xEE}),
+        Read(1000, HID_UART_READ_TIMED_OUT, Sequence(63)), Read(1000, HID_UART_READ_ERROR, {})}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UartReceiver receiver(c.capacity);
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      SCOPED_TRACE("step " + std::to_string(i));
+      const Step& step = c.steps[i];
+      switch (step.kind) {
+        case Step::kDeliver: {
+          const std::vector<uint8_t> report = DataReport(step.bytes);
+          receiver.Deliver(report.data(), report.size());
+          break;
+        }
+        case Step::kRaw:
+          receiver.Deliver(step.bytes.data(), step.bytes.size());
+          break;
+        case Step::kEnd:
+          receiver.End();
+          break;
+        case Step::kRead: {
+          const Result result = ReadOnce(receiver, step.wanted);
+          EXPECT_EQ(result.status, step.status);
+          EXPECT_EQ(result.bytes, step.expected);
+          break;
+        }
+      }
+    }
+  }
 }
 
-TEST(UartReceiver, BytesThatDoNotFitAreKeptInOrderForTheNextRead) {
-  ScriptedSource source;
-  source.Data(Sequence(63));
-  UartReceiver receiver;
-  EXPECT_EQ(ReadOnce(receiver, source, 10).bytes, Sequence(10));
-  EXPECT_EQ(receiver.Pending(), 53u);
-  // Served from what was kept, without waiting on the device.
-  const int callsBefore = source.calls;
-  const Result second = ReadOnce(receiver, source, 20, 60000);
-  EXPECT_EQ(second.status, HID_UART_SUCCESS);
-  EXPECT_EQ(second.bytes, Sequence(20, 10));
-  EXPECT_EQ(source.calls, callsBefore);
-  // Kept bytes come before newer reports.
-  source.Data({0xF0, 0xF1});
-  const Result third = ReadOnce(receiver, source, 1000);
-  std::vector<uint8_t> expected = Sequence(33, 30);
-  expected.insert(expected.end(), {0xF0, 0xF1});
-  EXPECT_EQ(third.bytes, expected);
-  EXPECT_EQ(receiver.Pending(), 0u);
+TEST(UartReceiver, ReportsTheOverrunThatEndedIt) {
+  UartReceiver receiver(10);
+  const std::vector<uint8_t> report = DataReport(Sequence(11));
+  EXPECT_FALSE(receiver.Deliver(report.data(), report.size()));
+  EXPECT_TRUE(receiver.Overrun());
+  EXPECT_EQ(receiver.Held(), 0u);
 }
 
-TEST(UartReceiver, LongStreamInReportsOfEverySizeArrivesWhole) {
+// Hands out scripted results; once they run out, the device is gone.
+class ScriptedSource : public ReportSource {
+ public:
+  void Data(const std::vector<uint8_t>& bytes) { results_.push_back(DataReport(bytes)); }
+  void Interrupt() { results_.push_back({}); }
+
+  int ReadReport(uint8_t* report, size_t size, int timeoutMs) override {
+    waits.push_back(timeoutMs);
+    if (results_.empty()) {
+      return -1;
+    }
+    const std::vector<uint8_t> next = results_.front();
+    results_.pop_front();
+    if (next.empty()) {
+      return kInterrupted;
+    }
+    const size_t n = std::min(size, next.size());
+    std::copy_n(next.begin(), n, report);
+    return static_cast<int>(n);
+  }
+
+  std::vector<int> waits;
+
+ private:
+  std::deque<std::vector<uint8_t>> results_;
+};
+
+TEST(DrainReports, SignalsNeverEndTheBridgeAndEveryByteArrives) {
   ScriptedSource source;
   std::vector<uint8_t> sent;
   for (size_t k = 0; sent.size() < 100000; ++k) {
-    std::vector<uint8_t> bytes = Sequence(1 + (k * 37) % 63, static_cast<uint8_t>(sent.size()));
+    const std::vector<uint8_t> bytes =
+        Sequence(1 + (k * 37) % 63, static_cast<uint8_t>(sent.size()));
     sent.insert(sent.end(), bytes.begin(), bytes.end());
     source.Data(bytes);
+    if (k % 3 == 0) {
+      source.Interrupt();
+    }
   }
   UartReceiver receiver;
+  const std::atomic<bool> stop{false};
+  DrainReports(source, receiver, stop);
+  for (const int wait : source.waits) {
+    EXPECT_EQ(wait, kDrainPollMs);
+  }
+
   std::vector<uint8_t> received;
   for (;;) {
-    const Result result = ReadOnce(receiver, source, 1000);
+    const Result result = ReadOnce(receiver, 1000);
     received.insert(received.end(), result.bytes.begin(), result.bytes.end());
-    if (result.status == HID_UART_READ_TIMED_OUT) {
-      break;
+    if (result.status != HID_UART_SUCCESS) {
+      EXPECT_EQ(result.status, result.bytes.empty() ? HID_UART_READ_ERROR
+                                                    : HID_UART_READ_TIMED_OUT);
+      if (result.status == HID_UART_READ_ERROR) {
+        break;
+      }
     }
-    ASSERT_EQ(result.status, HID_UART_SUCCESS);
-    ASSERT_EQ(result.bytes.size(), 1000u);
   }
   EXPECT_EQ(received, sent);
 }
 
-TEST(UartReceiver, ReportsOtherThanDataAreSkipped) {
+TEST(DrainReports, AnOverrunStopsTheReader) {
   ScriptedSource source;
-  source.Raw({kUartConfigReportId, 1, 2, 3});
-  source.Raw({0x00, 9, 9});
-  source.Data({0x42});
-  UartReceiver receiver;
-  EXPECT_EQ(ReadOnce(receiver, source, 1000).bytes, (std::vector<uint8_t>{0x42}));
+  source.Data(Sequence(8));
+  source.Data(Sequence(8));
+  source.Data(Sequence(8));
+  UartReceiver receiver(10);
+  const std::atomic<bool> stop{false};
+  DrainReports(source, receiver, stop);
+  // The third report was never asked for: the second did not fit.
+  EXPECT_EQ(source.waits.size(), 2u);
+  EXPECT_TRUE(receiver.Overrun());
+  EXPECT_EQ(ReadOnce(receiver, 1000).bytes, Sequence(8));
+  EXPECT_EQ(ReadOnce(receiver, 1000).status, HID_UART_READ_ERROR);
 }
 
-TEST(UartReceiver, UnpluggedBridgeFailsAtOnce) {
-  ScriptedSource source;
-  source.Unplug();
-  UartReceiver receiver;
-  const Result result = ReadOnce(receiver, source, 1000, 60000);
-  EXPECT_EQ(result.status, HID_UART_READ_ERROR);
-  EXPECT_TRUE(result.bytes.empty());
-  // And keeps failing without touching the device again.
-  EXPECT_EQ(ReadOnce(receiver, source, 1000, 60000).status, HID_UART_READ_ERROR);
-  EXPECT_EQ(source.calls, 1);
-}
-
-TEST(UartReceiver, BytesBeforeAnUnplugAreDeliveredBeforeTheFailure) {
-  ScriptedSource source;
-  source.Data(Sequence(40));
-  source.Unplug();
-  UartReceiver receiver;
-  const Result first = ReadOnce(receiver, source, 30, 60000);
-  EXPECT_EQ(first.status, HID_UART_SUCCESS);
-  EXPECT_EQ(first.bytes, Sequence(30));
-  const Result second = ReadOnce(receiver, source, 1000, 60000);
-  EXPECT_EQ(second.status, HID_UART_READ_TIMED_OUT);
-  EXPECT_EQ(second.bytes, Sequence(10, 30));
-  EXPECT_EQ(ReadOnce(receiver, source, 1000, 60000).status, HID_UART_READ_ERROR);
-}
-
-TEST(UartReceiver, WaitsNoLongerThanTheTimeOut) {
-  ScriptedSource source;
-  UartReceiver receiver;
-  ReadOnce(receiver, source, 1000, 200);
-  ASSERT_FALSE(source.waits.empty());
-  for (const int wait : source.waits) {
-    EXPECT_GE(wait, 0);
-    EXPECT_LE(wait, 200);
+// A quiet device: every wait runs out, until the reader is told to stop.
+class QuietSource : public ReportSource {
+ public:
+  int ReadReport(uint8_t*, size_t, int timeoutMs) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs) / 10);
+    return 0;
   }
-  EXPECT_GT(source.waits.front(), 0);
-  EXPECT_EQ(source.waits.back(), 0);
+};
+
+TEST(DrainReports, AReadWaitingOnAnotherThreadSeesBytesAndTheStop) {
+  QuietSource source;
+  UartReceiver receiver;
+  std::atomic<bool> stop{false};
+  std::thread reader([&] { DrainReports(source, receiver, stop); });
+
+  // A read with a long time-out returns as soon as its request is filled.
+  std::thread sender([&] {
+    const std::vector<uint8_t> report = DataReport(Sequence(5));
+    receiver.Deliver(report.data(), report.size());
+  });
+  const Result filled = ReadOnce(receiver, 5, 600000);
+  sender.join();
+  EXPECT_EQ(filled.status, HID_UART_SUCCESS);
+  EXPECT_EQ(filled.bytes, Sequence(5));
+
+  // Stopping the reader ends a read that waits, however long its time-out.
+  std::thread stopper([&] { stop = true; });
+  const Result ended = ReadOnce(receiver, 1000, 600000);
+  stopper.join();
+  reader.join();
+  EXPECT_EQ(ended.status, HID_UART_READ_ERROR);
 }
 
 }  // namespace
