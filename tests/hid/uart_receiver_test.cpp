@@ -196,8 +196,8 @@ TEST(DrainReports, SignalsNeverEndTheBridgeAndEveryByteArrives) {
     const Result result = ReadOnce(receiver, 1000);
     received.insert(received.end(), result.bytes.begin(), result.bytes.end());
     if (result.status != HID_UART_SUCCESS) {
-      EXPECT_EQ(result.status, result.bytes.empty() ? HID_UART_READ_ERROR
-                                                    : HID_UART_READ_TIMED_OUT);
+      EXPECT_EQ(result.status,
+                result.bytes.empty() ? HID_UART_READ_ERROR : HID_UART_READ_TIMED_OUT);
       if (result.status == HID_UART_READ_ERROR) {
         break;
       }
