@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "device_text.h"
+#include "output.h"
 
 namespace {
 
@@ -15,12 +16,12 @@ constexpr int kHexChunk = 1000;
 void ReportBlock(const char* serial, const uint8_t* bytes, int count) {
   static constexpr char kHexDigits[] = "0123456789ABCDEF";
 
-  std::printf(">>>[DATA FROM %s, %d BYTE]\n", Printable(serial).text, count);
+  Print(">>>[DATA FROM %s, %d BYTE]\n", Printable(serial).text, count);
 
   // The value keeps the last eight bytes, big-endian: each byte pushes the
   // earlier ones up and out past bit 63.
   uint64_t value = 0;
-  std::printf("  0x");
+  Print("  0x");
   char hex[2 * kHexChunk + 1];
   for (int start = 0; start < count; start += kHexChunk) {
     const int length = std::min(kHexChunk, count - start);
@@ -31,13 +32,13 @@ void ReportBlock(const char* serial, const uint8_t* bytes, int count) {
       hex[2 * i + 1] = kHexDigits[byte & 0x0F];
     }
     hex[2 * length] = '\0';
-    std::printf("%s", hex);
+    Print("%s", hex);
   }
-  std::printf("\n");
+  Print("\n");
 
   const auto decimal = static_cast<uint32_t>(value >> 16);
-  std::printf("  HEX (64-bit): %016llX\n", static_cast<unsigned long long>(value));
-  std::printf("  Decimal (10 Digits): %010llu\n", static_cast<unsigned long long>(decimal));
-  std::printf("<<<\n");
-  std::fflush(stdout);
+  Print("  HEX (64-bit): %016llX\n", static_cast<unsigned long long>(value));
+  Print("  Decimal (10 Digits): %010llu\n", static_cast<unsigned long long>(decimal));
+  Print("<<<\n");
+  FlushOutput();
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output.h"
 #include "status_text.h"
 
 ConnectedDeviceRecord ConnectedDevice{};
@@ -62,8 +63,8 @@ bool FindBridge(const char* serial, uint32_t* index) {
 }
 
 bool ReportError(HID_UART_STATUS status) {
-  std::printf("Error: %s\n", StatusText(status).c_str());
-  std::fflush(stdout);
+  Print("Error: %s\n", StatusText(status).c_str());
+  FlushOutput();
   return false;
 }
 
@@ -75,9 +76,9 @@ bool CloseAndReportError(HID_UART_STATUS status) {
 
 bool CloseAndReportFailure(const char* serial, HID_UART_STATUS status) {
   HidUart_Close(ConnectedDevice.handle);
-  std::printf("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
-  std::printf("Not Connected\n");
-  std::fflush(stdout);
+  Print("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+  Print("Not Connected\n");
+  FlushOutput();
   return false;
 }
 
@@ -93,15 +94,14 @@ void FetchIdentity() {
 }
 
 void PrintIdentity(const char* serial) {
-  std::printf("Vendor ID = %s, Product ID = %s\n", Printable(ConnectedDevice.vendorIdText).text,
-              Printable(ConnectedDevice.productIdText).text);
-  std::printf("Part Number = %d, Version = %d\n", ConnectedDevice.partNumber,
-              ConnectedDevice.version);
-  std::printf("Path = %s\n", Printable(ConnectedDevice.path).text);
-  std::printf("Manufacturer = %s\n", Printable(ConnectedDevice.manufacturer).text);
-  std::printf("Product = %s\n", Printable(ConnectedDevice.product).text);
-  std::printf("Connected to %s\n", Printable(serial).text);
-  std::fflush(stdout);
+  Print("Vendor ID = %s, Product ID = %s\n", Printable(ConnectedDevice.vendorIdText).text,
+        Printable(ConnectedDevice.productIdText).text);
+  Print("Part Number = %d, Version = %d\n", ConnectedDevice.partNumber, ConnectedDevice.version);
+  Print("Path = %s\n", Printable(ConnectedDevice.path).text);
+  Print("Manufacturer = %s\n", Printable(ConnectedDevice.manufacturer).text);
+  Print("Product = %s\n", Printable(ConnectedDevice.product).text);
+  Print("Connected to %s\n", Printable(serial).text);
+  FlushOutput();
 }
 
 }  // namespace

@@ -1,18 +1,13 @@
 // Kestrune: watches every attached CP2110 bridge and prints what arrives.
-#include <cstdio>
-
 #if !defined(_WIN32)
 #include <fcntl.h>
 #include <unistd.h>
 #endif
 
+#include "output.h"
 #include "sweep.h"
 
 namespace {
-
-// Larger than any single report, so that a report, flushed as a whole, leaves
-// in one write and an interrupted run never ends in the middle of a line.
-constexpr size_t kOutputBufferSize = 1 << 16;
 
 // A standard descriptor the program was started without would be the first
 // one the bridge library opens (a log file, a device node), and every line
@@ -37,9 +32,9 @@ void HoldStandardDescriptors() {
 
 int main(int /*argc*/, char* /*argv*/[]) {
   HoldStandardDescriptors();
-  std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
-  std::printf("Starting Kestrune application\n");
-  std::fflush(stdout);
+  PrepareOutput();
+  Print("Starting Kestrune application\n");
+  FlushOutput();
   SweepDevices();
   return 0;
 }

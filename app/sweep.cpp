@@ -9,6 +9,7 @@
 #include "connection.h"
 #include "device_text.h"
 #include "hid_uart.h"
+#include "output.h"
 
 namespace {
 
@@ -21,8 +22,8 @@ struct LibraryVersion {
 };
 
 void PrintVersion(const char* library, const LibraryVersion& version) {
-  std::printf("%s: Version %d.%d (%s)\n", library, version.major, version.minor,
-              version.release != 0 ? "Release" : "Debug");
+  Print("%s: Version %d.%d (%s)\n", library, version.major, version.minor,
+        version.release != 0 ? "Release" : "Debug");
 }
 
 void ReportLibraryVersions() {
@@ -31,7 +32,7 @@ void ReportLibraryVersions() {
   PrintVersion("SLABHIDtoUART.dll", version);
   HidUart_GetHidLibraryVersion(&version.major, &version.minor, &version.release);
   PrintVersion("SLABHIDDevice.dll", version);
-  std::fflush(stdout);
+  FlushOutput();
 }
 
 // Bytes to report after a read, or a negative value when the bridge can no
@@ -95,8 +96,8 @@ void SweepDevices() {
   if (HidUart_GetNumDevices(&count, 0, 0) != HID_UART_SUCCESS) {
     return;
   }
-  std::printf("Number of connected CP2110 HID devices = %u\n", count);
-  std::fflush(stdout);
+  Print("Number of connected CP2110 HID devices = %u\n", count);
+  FlushOutput();
 
   for (const std::string& serial : CollectSerials(count)) {
     if (!ConnectBySerial(serial.c_str())) {

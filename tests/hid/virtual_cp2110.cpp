@@ -13,12 +13,13 @@
 //                      60 s)
 //   sleep MS           keep answering requests for MS milliseconds
 //   frame HEX          send these bytes (as few reports as fit)
-//   stream N RATE MAX  send N pseudo-random bytes at RATE bytes/s, in reports
-//                      of 1 to MAX data bytes
+//   stream N RATE MAX  send N pseudo-random bytes at RATE bytes/s at most, in
+//                      reports of 1 to MAX data bytes
 //   unplug             remove the device and end
 #include <fcntl.h>
 #include <linux/uhid.h>
 #include <poll.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -191,10 +192,12 @@ void AnswerSet(Device& device, const Options& options, const uhid_event& request
 // Answers the host's requests until the deadline; false when uhid fails.
 bool Pump(Device& device, const Options& options, Clock::time_point deadline) {
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::max(Clock::duration::zero(), deadline - Clock::now());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    const timespec wait{static_cast<time_t>(seconds.count()),
+                        static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
     pollfd pfd{device.fd, POLLIN, 0};
-    const int ready = poll(&pfd, 1, left > 0 ? static_cast<int>(left) : 0);
+    const int ready = ppoll(&pfd, 1, &wait, nullptr);
     if (ready < 0) {
       return false;
     }
@@ -284,6 +287,7 @@ bool Stream(Device& device, const Options& options, long total, long rate, long 
   uint32_t state = 12345;
   uint8_t report[kMaxDataBytes];
   long sent = 0;
+  Clock::time_point due = start;
   for (long k = 0; sent < total; ++k) {
     // Sizes vary so that reports straddle every read boundary sooner or later.
     const long size = std::min(total - sent, 1 + (k * 37) % maxReport);
@@ -291,11 +295,14 @@ bool Stream(Device& device, const Options& options, long total, long rate, long 
       state = state * 1103515245u + 12345u;
       report[i] = static_cast<uint8_t>(state >> 16);
     }
-    const auto due = start + std::chrono::microseconds(sent * 1000000LL / rate);
     if (!Pump(device, options, due) || !SendData(device, report, static_cast<size_t>(size))) {
       return false;
     }
     sent += size;
+    // Paced from the report just sent, never from the start: a UART cannot
+    // send faster than its rate, so a stream held up by a busy machine goes
+    // on at that rate instead of catching up in a burst.
+    due = std::max(due, Clock::now()) + std::chrono::microseconds(size * 1000000LL / rate);
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   Log(device, "sent %ld bytes", sent);

@@ -41,11 +41,18 @@ bridge() {
   wait_hidraw $((before + 1)) || echo "VM: bridge $serial did not appear"
 }
 
-# Runs the program, waits for the bridges to go, then checks.
+# run_program CASE [STALL]: runs the program, waits for the bridges to go.
+# With STALL, the program's output goes into a pipe that is not read for
+# STALL seconds, so the program is blocked on its output meanwhile.
 run_program() {
-  name=$1
+  name=$1; stall=${2:-}
   start=$(date +%s)
-  ( cd $PROGRAM_DIR && timeout 120 ./kestrune > $OUT/$name.raw; echo $? > $OUT/$name.rc )
+  if [ -n "$stall" ]; then
+    ( cd $PROGRAM_DIR && { timeout 120 ./kestrune; echo $? > $OUT/$name.rc; } \
+      | stalled_reader "$stall" > $OUT/$name.raw 2> $OUT/$name.stall )
+  else
+    ( cd $PROGRAM_DIR && timeout 120 ./kestrune > $OUT/$name.raw; echo $? > $OUT/$name.rc )
+  fi
   for pid in $PIDS; do
     # A bridge still waiting for its open would wait a minute: end it.
     ( sleep 15; kill $pid 2>/dev/null ) &
@@ -112,10 +119,10 @@ check_stream() {
 FAILED=0
 echo "VM: ready, running cases"
 
-# One bridge sends the worked example.
-bridge worked S1 wait-open sleep 500 frame 123456789A sleep 600 unplug
-run_program worked
-check_exact worked
+# One bridge sends a 5-byte tag.
+bridge tag S1 wait-open sleep 500 frame 123456789A sleep 600 unplug
+run_program tag
+check_exact tag
 
 # 1000 bytes at the 9600-baud line rate, in reports of every size.
 bridge stream1000 S1 wait-open sleep 500 stream 1000 960 63 sleep 600 unplug
@@ -127,10 +134,11 @@ bridge refused S1 --readback-baud 19200 wait-open sleep 1500 unplug
 run_program refused
 check_exact refused
 
-# Unplugged during capture: the loop ends, the sweep goes on to the next
-# index, which is gone with the unplug, and the program ends.
+# Three bridges, the first unplugged during its capture: the others move down
+# an index, and each of them is still connected and read.
 bridge unplug S1 wait-open sleep 500 frame 0102030405060708 sleep 600 unplug
-bridge unplug S2 sleep 4000 unplug
+bridge unplug S2 wait-open sleep 500 frame 1112131415 sleep 600 unplug
+bridge unplug S3 wait-open sleep 500 frame 212223 sleep 600 unplug
 run_program unplug
 check_exact unplug
 
@@ -141,10 +149,24 @@ bridge two S2 wait-open sleep 500 frame 0102030405060708090A sleep 600 unplug
 run_program two
 check_exact two
 
-# 1 MiB as fast as the stream rate allows, nothing lost.
-bridge stream1m S1 wait-open sleep 500 stream 1048576 $STREAM_RATE 63 sleep 1000 unplug
-run_program stream1m
-check_stream stream1m S1
+# The line rate with one byte per report while nobody reads the program's
+# output for 10 s: the system keeps only 64 reports per reader, so every byte
+# arrives only if the library drains the bridge while the program is blocked.
+bridge stalled S1 wait-open sleep 500 stream 12000 960 1 sleep 1000 unplug
+run_program stalled 10
+cat $OUT/stalled.stall
+held=$(sed -n 's/.* held \([0-9]*\) bytes.*/\1/p' $OUT/stalled.stall)
+if [ "${held:-0}" -gt 3000 ]; then
+  check_stream stalled S1
+else
+  fail stalled "the output was never blocked"
+fi
+
+# A long stream well above the line rate, nothing lost. The bridge never sends
+# faster than this rate, so a busy machine only makes it take longer.
+bridge stream256k S1 wait-open sleep 500 stream 262144 $STREAM_RATE 63 sleep 1000 unplug
+run_program stream256k
+check_stream stream256k S1
 
 cat $OUT/*.stderr 2>/dev/null
 if [ $FAILED = 0 ]; then echo "VM: ALL CASES PASSED"; else echo "VM: SOME CASES FAILED"; fi
