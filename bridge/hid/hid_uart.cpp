@@ -117,15 +117,17 @@ class HidSource : public ReportSource {
       return kInterrupted;
     }
 #if defined(__linux__)
-    // hidapi reports the hang-up before the reports the kernel still holds
-    // for this reader. Once the device is gone a blocking read never blocks:
-    // it hands out what is queued, then fails. So the reports that arrived
-    // before the unplug are still delivered.
-    hungUp_ = true;
-    return hid_read_timeout(device_, report, size, -1);
-#else
-    return result;
+    // hidapi reports the hang-up (a failure with errno untouched, from the
+    // poll's result) before the reports the kernel still holds for this
+    // reader. Once the device is gone a blocking read never blocks: it hands
+    // out what is queued, then fails. So the reports that arrived before the
+    // unplug are still delivered.
+    if (errno == 0) {
+      hungUp_ = true;
+      return hid_read_timeout(device_, report, size, -1);
+    }
 #endif
+    return result;
   }
 
  private:

@@ -131,7 +131,7 @@ for case in tag refused unplug two; do
     echo "host: $case output differs:"; diff "$expected" "$got" || true; status=1
   fi
 done
-for case in tag stream1000 refused unplug two stalled stream256k; do
+for case in tag stream1000 refused unplug two burst stalled stream256k; do
   grep -q "^CASE $case: PASS" "$console" || { echo "host: case $case did not pass"; status=1; }
 done
 grep -q '^VM: ALL CASES PASSED' "$console" || status=1
