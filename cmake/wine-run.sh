@@ -20,12 +20,17 @@ mkdir -p "$(dirname "$WINEPREFIX")"
   flock 9
   if [ ! -f "$WINEPREFIX/.ready" ]; then
     rm -rf "$WINEPREFIX"
-    "$wine" wineboot --init > /dev/null 2>&1 9>&- || true
+    "$wine" wineboot --init < /dev/null > /dev/null 2>&1 9>&- || true
     "$wineserver" --wait 9>&-
     [ -f "$WINEPREFIX/system.reg" ] || { echo "wine-run: cannot make $WINEPREFIX" >&2; exit 1; }
     touch "$WINEPREFIX/.ready"
   fi
-  # Starts the server, or leaves the running one as it is.
-  "$wineserver" --persistent=60 > /dev/null 2>&1 9>&- || true
+  # Starts the server, or leaves the running one as it is (exit code 2). A
+  # new server's first program also starts wine's own services, which live as
+  # long as the server and keep the standard output they were given: here
+  # that is /dev/null, not the pipe of a test runner that waits for it.
+  if "$wineserver" --persistent=60 < /dev/null > /dev/null 2>&1 9>&-; then
+    "$wine" cmd /c exit 0 < /dev/null > /dev/null 2>&1 9>&- || true
+  fi
 ) 9> "$WINEPREFIX.lock"
 exec "$wine" "$@"
