@@ -28,9 +28,9 @@ struct UartSetting {
 };
 
 struct BridgeState {
-  BridgeState(const BridgeSpec& setup, std::size_t position);
+  BridgeState(const BridgeSetup& setup, std::size_t position);
 
-  BridgeSpec setup;
+  BridgeSetup setup;
   std::size_t position;  // in the scenario, for the default path
   bool attached;         // false until its attach condition is met
   bool unplugged = false;

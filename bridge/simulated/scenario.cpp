@@ -49,7 +49,7 @@ bool IsGlobalOp(Op op) {
   return op == Op::GetLibraryVersion || op == Op::GetHidLibraryVersion || op == Op::GetNumDevices;
 }
 
-std::optional<std::string> DeviceString(const BridgeSpec& bridge, std::size_t position,
+std::optional<std::string> DeviceString(const BridgeSetup& bridge, std::size_t position,
                                         std::uint32_t kind) {
   switch (kind) {
     case 1:

@@ -245,7 +245,7 @@ VersionReport ReadVersion(Args& args) {
   return report;
 }
 
-void ReadBridgeDirective(std::string_view name, Args& args, BridgeSpec& bridge) {
+void ReadBridgeDirective(std::string_view name, Args& args, BridgeSetup& bridge) {
   if (name == "usb-id") {
     bridge.vendorId = args.Number<std::uint16_t>();
     bridge.productId = args.Number<std::uint16_t>();
@@ -337,7 +337,7 @@ void ReadBridgeDirective(std::string_view name, Args& args, BridgeSpec& bridge) 
   }
 }
 
-void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
+void ReadLine(std::string_view line, Scenario& scenario, BridgeSetup*& bridge) {
   std::vector<Token> tokens = Tokenize(line);
   if (tokens.empty()) return;
   if (tokens[0].quoted) throw SyntaxError{"a line must start with a directive, not a string"};
@@ -357,7 +357,7 @@ void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
   } else if (name == "hid-library-version") {
     scenario.hidLibrary = ReadVersion(args);
   } else if (name == "bridge") {
-    BridgeSpec declared;
+    BridgeSetup declared;
     declared.serial = args.String();
     scenario.bridges.push_back(std::move(declared));
     bridge = &scenario.bridges.back();
@@ -388,7 +388,7 @@ void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
 ParseResult ParseScenario(std::string_view text, std::string_view name) {
   ParseResult result;
   Scenario scenario;
-  BridgeSpec* bridge = nullptr;
+  BridgeSetup* bridge = nullptr;
   std::size_t lineNumber = 0;
   std::size_t start = 0;
   try {
