@@ -49,10 +49,11 @@ std::optional<uint32_t> BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
 
 void CaptureBlocks(const char* serial) {
   // Zero before every read, so that a library claiming more bytes than it
-  // placed shows zeros, never the stack's contents nor an earlier block's
-  // bytes as if they had just arrived.
-  uint8_t buffer[kReadSize]{};
+  // placed shows zeros, never the stack's contents nor bytes of an earlier
+  // read as if they had just arrived.
+  uint8_t buffer[kReadSize];
   for (;;) {
+    std::fill_n(buffer, kReadSize, uint8_t{0});
     uint32_t bytesRead = 0;
     const HID_UART_STATUS status =
         HidUart_Read(ConnectedDevice.handle, buffer, kReadSize, &bytesRead);
@@ -62,7 +63,6 @@ void CaptureBlocks(const char* serial) {
     }
     if (*blockCount > 0) {
       ReportBlock(serial, buffer, static_cast<int>(*blockCount));
-      std::fill_n(buffer, *blockCount, uint8_t{0});
     }
   }
 }

@@ -76,6 +76,12 @@ TEST_F(HostileBridgeTest, ReadCountsAboveTheRequestStopAtTheBuffer) {
       EXPECT_EQ(fake::CallsStartingWith("Read").size(), 3u);
     }
   }
+  // Nor do bytes placed beyond the count a read claimed show in a later one.
+  harness::Reset();
+  AddBridge("S1").reads = {{HID_UART_SUCCESS, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 4u},
+                           {HID_UART_READ_TIMED_OUT, {}, 10u}};
+  EXPECT_EQ(Sweep(), CountLine(1) + ConnectedLines("S1") + BlockLines("S1", {1, 2, 3, 4}) +
+                         BlockLines("S1", std::vector<uint8_t>(10, 0x00)));
 }
 
 TEST_F(HostileBridgeTest, StringsWithNoEndAreCutWithinTheirBuffer) {
