@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hid_uart_values.h"
 #include "output.h"
 #include "status_text.h"
 
@@ -10,23 +11,10 @@ ConnectedDeviceRecord ConnectedDevice{};
 
 namespace {
 
-struct UartSetting {
-  uint32_t baudRate;
-  uint8_t dataBits;
-  uint8_t parity;
-  uint8_t stopBits;
-  uint8_t flowControl;
-};
-
-constexpr UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
-                                   HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
+constexpr hiduart::UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
+                                            HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
 constexpr uint32_t kReadTimeoutMs = 200;
 constexpr uint32_t kWriteTimeoutMs = 2000;
-
-bool SameSetting(const UartSetting& a, const UartSetting& b) {
-  return a.baudRate == b.baudRate && a.dataBits == b.dataBits && a.parity == b.parity &&
-         a.stopBits == b.stopBits && a.flowControl == b.flowControl;
-}
 
 // Identity strings in the order they are fetched.
 struct IdentityField {
@@ -130,13 +118,13 @@ bool ConnectBySerial(const char* serial) {
 
   // Zero is never the expected baud rate, so a library that reports success
   // without filling the values fails the comparison.
-  UartSetting readBack{};
+  hiduart::UartSetting readBack{};
   status = HidUart_GetUartConfig(ConnectedDevice.handle, &readBack.baudRate, &readBack.dataBits,
                                  &readBack.parity, &readBack.stopBits, &readBack.flowControl);
   if (status != HID_UART_SUCCESS) {
     return CloseAndReportFailure(serial, status);
   }
-  if (!SameSetting(readBack, kLineSetting)) {
+  if (readBack != kLineSetting) {
     return CloseAndReportFailure(serial, HID_UART_INVALID_PARAMETER);
   }
   status = HidUart_SetTimeouts(ConnectedDevice.handle, kReadTimeoutMs, kWriteTimeoutMs);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,14 +36,18 @@ void ReportLibraryVersions() {
   FlushOutput();
 }
 
-// Bytes to report after a read, or a negative value when the bridge can no
-// longer be read. A count beyond the request never reaches past the buffer,
-// and a status outside the library's range still ends the loop.
-int BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
-  if (status == HID_UART_SUCCESS || status == HID_UART_READ_TIMED_OUT) {
-    return static_cast<int>(std::min(bytesRead, kReadSize));
+// Bytes asked of each read, and the size of the read buffer.
+constexpr uint32_t kReadSize = 1000;
+
+// Bytes to report after a read, or nothing when the bridge can no longer be
+// read: any status other than success and the read time-out, one outside the
+// library's range included. A count beyond the request never reaches past
+// the buffer.
+std::optional<uint32_t> BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
+  if (status != HID_UART_SUCCESS && status != HID_UART_READ_TIMED_OUT) {
+    return std::nullopt;
   }
-  return status > 0 ? -status : -1;
+  return std::min(bytesRead, kReadSize);
 }
 
 // More serial strings than any machine can attach bridges; a library claiming
@@ -50,19 +55,21 @@ int BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
 constexpr size_t kMaxSerials = 1 << 16;
 
 void CaptureBlocks(const char* serial) {
-  // Zeroed, so that a library claiming more bytes than it placed shows zeros
-  // rather than whatever the stack held.
-  uint8_t buffer[kReadSize]{};
+  // Zero before every read, so that a library claiming more bytes than it
+  // placed shows zeros, never the stack's contents nor bytes of an earlier
+  // read as if they had just arrived.
+  uint8_t buffer[kReadSize];
   for (;;) {
+    std::fill_n(buffer, kReadSize, uint8_t{0});
     uint32_t bytesRead = 0;
     const HID_UART_STATUS status =
         HidUart_Read(ConnectedDevice.handle, buffer, kReadSize, &bytesRead);
-    const int blockCount = BlockCount(status, bytesRead);
-    if (blockCount < 0) {
+    const std::optional<uint32_t> blockCount = BlockCount(status, bytesRead);
+    if (!blockCount) {
       return;
     }
-    if (blockCount > 0) {
-      ReportBlock(serial, buffer, blockCount);
+    if (*blockCount > 0) {
+      ReportBlock(serial, buffer, static_cast<int>(*blockCount));
     }
   }
 }

@@ -2,11 +2,6 @@
 #ifndef KESTRUNE_APP_SWEEP_H
 #define KESTRUNE_APP_SWEEP_H
 
-#include <cstdint>
-
-/// Bytes asked of each read, and the size of the read buffer.
-constexpr uint32_t kReadSize = 1000;
-
 /// Prints the two library version lines and the bridge count, fetches the
 /// serial string of each bridge index, then visits those serial strings in
 /// index order: connects, and reports every block read from the bridge until

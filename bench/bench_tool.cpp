@@ -11,9 +11,11 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "report_check.h"
+#include "report_model.h"
+#include "stream.h"
 
 namespace {
 
@@ -42,7 +44,7 @@ int WriteStream(const std::string& seedText, const std::string& countText,
     return 2;
   }
   const std::vector<std::uint8_t> bytes =
-      bench::XorShiftBytes(static_cast<std::uint32_t>(seed), static_cast<std::size_t>(count));
+      sim::StreamBytes(static_cast<std::uint32_t>(seed), static_cast<std::size_t>(count));
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(count));
   if (!out.flush()) {
@@ -57,8 +59,8 @@ int Check(const std::string& serial, const std::string& streamPath, const std::s
   std::uint64_t skip = 0;
   if (!ParseNumber(skipText, std::numeric_limits<std::uint32_t>::max(), skip)) return Usage();
   std::ifstream streamFile(streamPath, std::ios::binary);
-  std::ifstream reports(reportsPath, std::ios::binary);
-  if (!streamFile || !reports) {
+  std::ifstream output(reportsPath, std::ios::binary);
+  if (!streamFile || !output) {
     std::cerr << "kestrune_bench_tool: cannot read " << (streamFile ? reportsPath : streamPath)
               << "\n";
     return 1;
@@ -67,17 +69,25 @@ int Check(const std::string& serial, const std::string& streamPath, const std::s
                                        std::istreambuf_iterator<char>()};
   std::string line;
   for (std::uint64_t i = 0; i < skip; ++i) {
-    if (!std::getline(reports, line)) {
+    if (!std::getline(output, line)) {
       std::cerr << reportsPath << ": fewer than " << skip << " lines\n";
       return 1;
     }
   }
-  const bench::CheckResult result = bench::CheckReports(reports, serial, sent, skip + 1);
-  if (!result.ok) {
-    std::cerr << reportsPath << ": " << result.problem << "\n";
+  std::size_t next = 0;
+  reports::SentBytesCheck check(
+      serial, [&] { return sent[next++]; }, sent.size(), skip + 1);
+  std::vector<char> chunk(1 << 16);
+  while (output.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) ||
+         output.gcount() > 0) {
+    check.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(output.gcount())));
+  }
+  const std::string problem = check.Finish();
+  if (!problem.empty()) {
+    std::cerr << reportsPath << ": " << problem << "\n";
     return 1;
   }
-  std::cout << result.reports << " reports, " << result.bytes << " bytes: as sent\n";
+  std::cout << check.Reports() << " reports, " << check.Bytes() << " bytes: as sent\n";
   return 0;
 }
 

@@ -60,13 +60,26 @@ enum {
   HID_UART_GET_PRODUCT_STR = 6
 };
 
-/// UART setting codes.
+/// UART setting codes: every value a bridge accepts, from 0 up to the last
+/// code of each field.
 enum {
+  HID_UART_FIVE_DATA_BITS = 0,
+  HID_UART_SIX_DATA_BITS = 1,
+  HID_UART_SEVEN_DATA_BITS = 2,
   HID_UART_EIGHT_DATA_BITS = 3,
   HID_UART_NO_PARITY = 0,
+  HID_UART_ODD_PARITY = 1,
+  HID_UART_EVEN_PARITY = 2,
+  HID_UART_MARK_PARITY = 3,
+  HID_UART_SPACE_PARITY = 4,
   HID_UART_SHORT_STOP_BIT = 0,
-  HID_UART_NO_FLOW_CONTROL = 0
+  HID_UART_LONG_STOP_BIT = 1,
+  HID_UART_NO_FLOW_CONTROL = 0,
+  HID_UART_RTS_CTS_FLOW_CONTROL = 1
 };
+
+/// Baud rates a bridge's UART runs at, both included.
+enum { HID_UART_MIN_BAUD_RATE = 300, HID_UART_MAX_BAUD_RATE = 1000000 };
 
 /// Version of the bridge library itself. Returns 0 and the three values, or
 /// a failure status with the values possibly untouched.

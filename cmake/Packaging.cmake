@@ -1,44 +1,81 @@
-# What an operator gets from `cmake --install` and the CPack ZIP: the program
-# and this README. The simulated bridge is left out unless its own component
-# is asked for, so that nobody ships the simulation in place of the vendor's
-# library by mistake.
+# What an operator gets from `cmake --install` and from CPack: on Windows the
+# program and an operator's README in one folder (a ZIP); on Linux the program
+# and, as the component open_bridge, the open bridge library, its udev rule
+# and its README (a Debian package with all of them). The simulated bridge is
+# left out unless its own component is asked for, so that nobody ships the
+# simulation in place of a real bridge library by mistake.
 include(GNUInstallDirs)
 
 if(WIN32)
   # A Windows program finds its DLLs beside itself: keep one flat folder.
   set(KESTRUNE_INSTALL_BINDIR .)
   set(KESTRUNE_INSTALL_DOCDIR .)
+  set(KESTRUNE_INSTALL_BRIDGEDIR .)
 else()
   set(KESTRUNE_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
   set(KESTRUNE_INSTALL_DOCDIR ${CMAKE_INSTALL_DOCDIR})
+  # The program's second RUNPATH entry (app/CMakeLists.txt).
+  set(KESTRUNE_INSTALL_BRIDGEDIR lib/kestrune)
 endif()
 
 install(TARGETS kestrune RUNTIME DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT program)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
-        COMPONENT program)
+if(WIN32)
+  # The operator's README, with Windows line ends whatever the source has.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
+                 ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
+          COMPONENT program)
+else()
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
+          COMPONENT program)
+endif()
 
-# cmake --install <build> --component simulated_bridge
-# Every artifact kind names the component, or it would fall back to the
-# default one and be installed with the program.
-install(TARGETS simulated_bridge
-        RUNTIME DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL
-        LIBRARY DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT simulated_bridge EXCLUDE_FROM_ALL)
+# cmake --install <build> --component simulated_bridge: the library alone,
+# without the import library a MinGW build makes beside a DLL.
+install(FILES $<TARGET_FILE:simulated_bridge> DESTINATION ${KESTRUNE_INSTALL_BINDIR}
+        COMPONENT simulated_bridge EXCLUDE_FROM_ALL)
 
 # cmake --install <build> --component open_bridge (Linux): the open bridge
-# library, for real bridges with no closed library. It has the same file name
-# as the simulated one, so a folder holds one or the other.
+# library where the installed program looks after its own folder, the udev
+# rule that lets the group plugdev use bridges, and the library's README.
 if(TARGET hid_bridge)
   install(TARGETS hid_bridge
-          LIBRARY DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT open_bridge EXCLUDE_FROM_ALL)
+          LIBRARY DESTINATION ${KESTRUNE_INSTALL_BRIDGEDIR} COMPONENT open_bridge EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-kestrune-cp2110.rules
+          DESTINATION lib/udev/rules.d COMPONENT open_bridge EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/bridge/hid/README.md
+          DESTINATION ${KESTRUNE_INSTALL_DOCDIR}/open-bridge COMPONENT open_bridge
+          EXCLUDE_FROM_ALL)
 endif()
 
-set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Kestrune)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 if(WIN32)
+  set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)
+  set(CPACK_COMPONENTS_ALL program)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+else()
+  # One package, kestrune_VERSION_ARCH.deb: `apt install ./kestrune_*.deb`.
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_COMPONENTS_ALL program)
+  if(TARGET hid_bridge)
+    list(APPEND CPACK_COMPONENTS_ALL open_bridge)
+  endif()
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Prints every block of bytes that arrives on the \
+UART line of each attached CP2110 bridge, through the open bridge library over hidraw \
+that the package includes.")
+  # Dependencies from the libraries the program and the open library link.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_STRIP_FILES ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
-set(CPACK_COMPONENTS_ALL program)
-set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 include(CPack)

@@ -4,18 +4,8 @@
 
 namespace hidbridge {
 
-bool operator==(const UartConfig& a, const UartConfig& b) {
-  return a.baudRate == b.baudRate && a.dataBits == b.dataBits && a.parity == b.parity &&
-         a.stopBits == b.stopBits && a.flowControl == b.flowControl;
-}
-
-bool IsValidUartConfig(const UartConfig& config) {
-  return config.baudRate >= kMinBaudRate && config.baudRate <= kMaxBaudRate &&
-         config.dataBits <= 3 && config.parity <= 4 && config.stopBits <= 1 &&
-         config.flowControl <= 1;
-}
-
-void EncodeUartConfig(const UartConfig& config, uint8_t (&report)[kUartConfigReportSize]) {
+void EncodeUartConfig(const hiduart::UartSetting& config,
+                      uint8_t (&report)[kUartConfigReportSize]) {
   report[0] = kUartConfigReportId;
   report[1] = static_cast<uint8_t>(config.baudRate >> 24);
   report[2] = static_cast<uint8_t>(config.baudRate >> 16);
@@ -27,7 +17,7 @@ void EncodeUartConfig(const UartConfig& config, uint8_t (&report)[kUartConfigRep
   report[8] = config.stopBits;
 }
 
-bool DecodeUartConfig(const uint8_t* report, size_t size, UartConfig* config) {
+bool DecodeUartConfig(const uint8_t* report, size_t size, hiduart::UartSetting* config) {
   if (report == nullptr || size < kUartConfigReportSize || report[0] != kUartConfigReportId) {
     return false;
   }

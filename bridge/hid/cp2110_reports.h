@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "hid_uart_values.h"
+
 namespace hidbridge {
 
 /// USB identifiers a bridge carries unless it was reprogrammed.
@@ -31,33 +33,14 @@ constexpr uint8_t kPurgeReceiveFifo = 0x02;
 /// ones (hidraw's queue; Windows keeps fewer by default).
 constexpr int kMaxQueuedReports = 64;
 
-/// The UART setting in the library call's terms and codes.
-struct UartConfig {
-  uint32_t baudRate;
-  uint8_t dataBits;     // 0 five .. 3 eight
-  uint8_t parity;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
-  uint8_t stopBits;     // 0 short, 1 long
-  uint8_t flowControl;  // 0 none, 1 hardware
-};
-
-bool operator==(const UartConfig& a, const UartConfig& b);
-
-/// Baud rates the chip's UART can run at.
-constexpr uint32_t kMinBaudRate = 300;
-constexpr uint32_t kMaxBaudRate = 1000000;
-
-/// True when every field holds a code the chip knows and the baud rate is
-/// within its range.
-bool IsValidUartConfig(const UartConfig& config);
-
 /// Feature report 0x50 as sent: ID, baud rate (most significant byte first),
 /// parity, flow control, data bits, stop bits.
 constexpr size_t kUartConfigReportSize = 9;
-void EncodeUartConfig(const UartConfig& config, uint8_t (&report)[kUartConfigReportSize]);
+void EncodeUartConfig(const hiduart::UartSetting& config, uint8_t (&report)[kUartConfigReportSize]);
 
 /// Decodes feature report 0x50 as received, ID first. False when the report
 /// is too short or carries another ID.
-bool DecodeUartConfig(const uint8_t* report, size_t size, UartConfig* config);
+bool DecodeUartConfig(const uint8_t* report, size_t size, hiduart::UartSetting* config);
 
 /// Feature report 0x46: part number and device version.
 constexpr size_t kVersionReportSize = 3;

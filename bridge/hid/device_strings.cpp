@@ -2,16 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace hidbridge {
-
-std::string HexId(uint16_t id) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(id));
-  return text;
-}
 
 std::string WideToUtf8(const wchar_t* text) {
   std::string out;

@@ -10,9 +10,6 @@
 
 namespace hidbridge {
 
-/// A USB identifier as four upper-case hex digits.
-std::string HexId(uint16_t id);
-
 /// UTF-8 form of a wide string from the operating system; null gives "".
 /// Code points that UTF-8 cannot carry become '?'.
 std::string WideToUtf8(const wchar_t* text);

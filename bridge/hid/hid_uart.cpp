@@ -79,10 +79,10 @@ bool Enumerate(uint16_t vid, uint16_t pid, std::vector<Identity>* bridges) {
     if (info->path == nullptr || !seen.insert(info->path).second) {
       continue;
     }
-    bridges->push_back(Identity{HexId(info->vendor_id), HexId(info->product_id), info->path,
-                                WideToUtf8(info->serial_number),
-                                WideToUtf8(info->manufacturer_string),
-                                WideToUtf8(info->product_string)});
+    bridges->push_back(
+        Identity{hiduart::UsbIdText(info->vendor_id), hiduart::UsbIdText(info->product_id),
+                 info->path, WideToUtf8(info->serial_number), WideToUtf8(info->manufacturer_string),
+                 WideToUtf8(info->product_string)});
   }
   hid_free_enumeration(list);
   return true;
@@ -398,8 +398,8 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
   if (bridge == nullptr) {
     return HID_UART_INVALID_HANDLE;
   }
-  const UartConfig config{baudRate, dataBits, parity, stopBits, flowControl};
-  if (!IsValidUartConfig(config)) {
+  const hiduart::UartSetting config{baudRate, dataBits, parity, stopBits, flowControl};
+  if (!hiduart::IsValid(config)) {
     return HID_UART_INVALID_PARAMETER;
   }
   uint8_t report[kUartConfigReportSize];
@@ -420,7 +420,7 @@ HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate
     return HID_UART_INVALID_PARAMETER;
   }
   uint8_t report[kMaxReportSize];
-  UartConfig config{};
+  hiduart::UartSetting config{};
   const int size =
       OnDevice(*bridge, [&](hid_device* d) { return GetFeature(d, kUartConfigReportId, report); });
   if (size < 0 || !DecodeUartConfig(report, static_cast<size_t>(size), &config)) {

@@ -47,9 +47,9 @@ LogLine& LogLine::Bytes(std::string_view name, const std::uint8_t* bytes, std::s
 
 LogLine& LogLine::Null(std::string_view name) { return Field(name, "null"); }
 
-std::string LogLine::Str() const { return in_ + " -> " + StatusText(status_) + out_; }
+std::string LogLine::Str() const { return in_ + " -> " + HexStatus(status_) + out_; }
 
-std::string StatusText(std::int32_t status) {
+std::string HexStatus(std::int32_t status) {
   char text[16];
   const auto value = static_cast<long long>(status);
   std::snprintf(text, sizeof text, "%s0x%02llX", value < 0 ? "-" : "",

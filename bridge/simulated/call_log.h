@@ -49,7 +49,7 @@ class LogLine {
 };
 
 /// "0x12"; a value outside 0..0xFF keeps all its digits, a negative one a sign.
-std::string StatusText(std::int32_t status);
+std::string HexStatus(std::int32_t status);
 
 class CallLog {
  public:

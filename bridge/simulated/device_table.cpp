@@ -10,11 +10,11 @@ constexpr std::uintptr_t kHandleStep = 0x10;
 
 }  // namespace
 
-BridgeState::BridgeState(const BridgeSpec& bridgeSpec, std::size_t index)
-    : setup(bridgeSpec),
+BridgeState::BridgeState(const BridgeSetup& declared, std::size_t index)
+    : setup(declared),
       position(index),
-      attached(!bridgeSpec.attachAfter),
-      line(bridgeSpec.frames, bridgeSpec.streams) {}
+      attached(!declared.attachAfter),
+      line(declared.frames, declared.streams) {}
 
 DeviceTable::DeviceTable(Scenario scenario) : scenario_(std::move(scenario)) {
   bridges_.reserve(scenario_.bridges.size());

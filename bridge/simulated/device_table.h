@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "hid_uart_values.h"
 #include "line.h"
 #include "scenario.h"
 
@@ -19,24 +20,18 @@ namespace sim {
 
 using Clock = std::chrono::steady_clock;
 
-struct UartSetting {
-  std::uint32_t baud = 115200;
-  std::uint8_t dataBits = 3;  // eight data bits
-  std::uint8_t parity = 0;
-  std::uint8_t stopBits = 0;
-  std::uint8_t flowControl = 0;
-};
-
 struct BridgeState {
-  BridgeState(const BridgeSpec& setup, std::size_t position);
+  BridgeState(const BridgeSetup& setup, std::size_t position);
 
-  BridgeSpec setup;
+  BridgeSetup setup;
   std::size_t position;  // in the scenario, for the default path
   bool attached;         // false until its attach condition is met
   bool unplugged = false;
   std::optional<Clock::time_point> openedAt;  // first open: the line's time 0
   Line line;
-  UartSetting written;
+  // What a bridge runs at until a setting is written.
+  hiduart::UartSetting written{115200, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
+                               HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
   std::array<std::uint32_t, kOpCount> calls{};
 };
 

@@ -257,13 +257,9 @@ HID_UART_STATUS SetUartConfig(HID_UART_DEVICE device, std::uint32_t baudRate, st
   call.Log().Number("baud", baudRate).Number("dataBits", dataBits).Number("parity", parity);
   call.Log().Number("stopBits", stopBits).Number("flowControl", flowControl);
   if (status) return call.Return(*status);
-  // The ranges the bridge accepts: 300 to 1000000 baud, five to eight data
-  // bits (codes 0..3), five parity modes, short or long stop, flow on or off.
-  if (baudRate < 300 || baudRate > 1000000 || dataBits > 3 || parity > 4 || stopBits > 1 ||
-      flowControl > 1) {
-    return call.Return(HID_UART_INVALID_PARAMETER);
-  }
-  call.Bridge().written = UartSetting{baudRate, dataBits, parity, stopBits, flowControl};
+  const hiduart::UartSetting setting{baudRate, dataBits, parity, stopBits, flowControl};
+  if (!hiduart::IsValid(setting)) return call.Return(HID_UART_INVALID_PARAMETER);
+  call.Bridge().written = setting;
   return call.Return(HID_UART_SUCCESS);
 }
 
@@ -282,9 +278,9 @@ HID_UART_STATUS GetUartConfig(HID_UART_DEVICE device, std::uint32_t* baudRate,
       flowControl == nullptr) {
     return call.Return(HID_UART_INVALID_PARAMETER);
   }
-  const UartSetting& written = call.Bridge().written;
+  const hiduart::UartSetting& written = call.Bridge().written;
   const ReadBack& forced = call.Bridge().setup.readBack;
-  *baudRate = forced.baud.value_or(written.baud);
+  *baudRate = forced.baud.value_or(written.baudRate);
   *dataBits = forced.dataBits.value_or(written.dataBits);
   *parity = forced.parity.value_or(written.parity);
   *stopBits = forced.stopBits.value_or(written.stopBits);

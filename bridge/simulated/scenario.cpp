@@ -1,7 +1,8 @@
 #include "scenario.h"
 
 #include <array>
-#include <cstdio>
+
+#include "hid_uart_values.h"
 
 namespace sim {
 namespace {
@@ -26,12 +27,6 @@ constexpr std::array<OpNames, kOpCount> kOpNames{{
     {"close", "HidUart_Close"},
 }};
 
-std::string Hex4(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
-  return text;
-}
-
 }  // namespace
 
 std::string_view OpName(Op op) { return kOpNames[static_cast<std::size_t>(op)].scenario; }
@@ -49,13 +44,13 @@ bool IsGlobalOp(Op op) {
   return op == Op::GetLibraryVersion || op == Op::GetHidLibraryVersion || op == Op::GetNumDevices;
 }
 
-std::optional<std::string> DeviceString(const BridgeSpec& bridge, std::size_t position,
+std::optional<std::string> DeviceString(const BridgeSetup& bridge, std::size_t position,
                                         std::uint32_t kind) {
   switch (kind) {
     case 1:
-      return bridge.vendorIdText ? *bridge.vendorIdText : Hex4(bridge.vendorId);
+      return bridge.vendorIdText ? *bridge.vendorIdText : hiduart::UsbIdText(bridge.vendorId);
     case 2:
-      return bridge.productIdText ? *bridge.productIdText : Hex4(bridge.productId);
+      return bridge.productIdText ? *bridge.productIdText : hiduart::UsbIdText(bridge.productId);
     case 3:
       return bridge.path ? *bridge.path : "sim:bridge/" + std::to_string(position);
     case 4:

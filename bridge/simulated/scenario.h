@@ -95,7 +95,7 @@ struct ReadBack {
   std::optional<std::uint8_t> flowControl;
 };
 
-struct BridgeSpec {
+struct BridgeSetup {
   std::string serial;
   std::uint16_t vendorId = 0x10C4;
   std::uint16_t productId = 0xEA80;
@@ -120,12 +120,12 @@ struct Scenario {
   VersionReport library;
   VersionReport hidLibrary;
   std::vector<FailRule> failures;  // global operations only
-  std::vector<BridgeSpec> bridges;
+  std::vector<BridgeSetup> bridges;
 };
 
 /// Device string of the given kind (1..6) of the bridge declared at position
 /// `position` of its scenario; std::nullopt for an unknown kind.
-std::optional<std::string> DeviceString(const BridgeSpec& bridge, std::size_t position,
+std::optional<std::string> DeviceString(const BridgeSetup& bridge, std::size_t position,
                                         std::uint32_t kind);
 
 /// The status of the first rule for `op` that matches call number `call`.

@@ -203,32 +203,6 @@ class Args {
   std::size_t next_ = 1;  // the directive itself is token 0
 };
 
-struct Directive {
-  std::string_view name;
-  std::string_view usage;
-  bool needsBridge;
-};
-
-constexpr Directive kDirectives[] = {
-    {"library-version", "library-version MAJOR MINOR release|debug", false},
-    {"hid-library-version", "hid-library-version MAJOR MINOR release|debug", false},
-    {"fail", "fail OPERATION STATUS [call N]", false},
-    {"bridge", "bridge \"SERIAL\"", false},
-    {"usb-id", "usb-id VENDOR-ID PRODUCT-ID", true},
-    {"vendor-id", "vendor-id \"TEXT\"", true},
-    {"product-id", "product-id \"TEXT\"", true},
-    {"path", "path \"TEXT\"", true},
-    {"manufacturer", "manufacturer \"TEXT\"", true},
-    {"product", "product \"TEXT\"", true},
-    {"part-number", "part-number PART-NUMBER VERSION", true},
-    {"read-back", "read-back baud|data-bits|parity|stop-bits|flow-control VALUE", true},
-    {"frame", "frame at TIME BYTE... (two hex digits each, or \"TEXT\")", true},
-    {"stream", "stream at TIME rate BYTES-PER-SECOND bytes COUNT seed SEED", true},
-    {"read-count", "read-count N", true},
-    {"unplug", "unplug at TIME | unplug after OPERATION N | unplug when-drained", true},
-    {"attach", "attach after get-num-devices N", true},
-};
-
 VersionReport ReadVersion(Args& args) {
   VersionReport report;
   report.major = args.Number<std::uint8_t>();
@@ -245,99 +219,165 @@ VersionReport ReadVersion(Args& args) {
   return report;
 }
 
-void ReadBridgeDirective(std::string_view name, Args& args, BridgeSpec& bridge) {
-  if (name == "usb-id") {
-    bridge.vendorId = args.Number<std::uint16_t>();
-    bridge.productId = args.Number<std::uint16_t>();
-  } else if (name == "vendor-id") {
-    bridge.vendorIdText = args.String();
-  } else if (name == "product-id") {
-    bridge.productIdText = args.String();
-  } else if (name == "path") {
-    bridge.path = args.String();
-  } else if (name == "manufacturer") {
-    bridge.manufacturer = args.String();
-  } else if (name == "product") {
-    bridge.product = args.String();
-  } else if (name == "part-number") {
-    bridge.partNumber = args.Number<std::uint8_t>();
-    bridge.version = args.Number<std::uint8_t>();
-  } else if (name == "read-back") {
-    const std::string field = args.Word();
-    if (field == "baud") {
-      bridge.readBack.baud = args.Number<std::uint32_t>();
-    } else if (field == "data-bits") {
-      bridge.readBack.dataBits = args.Number<std::uint8_t>();
-    } else if (field == "parity") {
-      bridge.readBack.parity = args.Number<std::uint8_t>();
-    } else if (field == "stop-bits") {
-      bridge.readBack.stopBits = args.Number<std::uint8_t>();
-    } else if (field == "flow-control") {
-      bridge.readBack.flowControl = args.Number<std::uint8_t>();
-    } else {
-      throw SyntaxError{"unknown read-back field " + Quote(field)};
-    }
-  } else if (name == "frame") {
-    Frame frame;
-    args.Keyword("at");
-    frame.at = args.Time();
-    while (!args.Done()) {
-      const Token& token = args.Any();
-      if (token.quoted) {
-        frame.bytes.insert(frame.bytes.end(), token.text.begin(), token.text.end());
-      } else if (token.text.size() == 2 && HexDigit(token.text[0]) >= 0 &&
-                 HexDigit(token.text[1]) >= 0) {
-        frame.bytes.push_back(
-            static_cast<std::uint8_t>(HexDigit(token.text[0]) * 16 + HexDigit(token.text[1])));
-      } else {
-        throw SyntaxError{"bad frame byte " + Quote(token.text) + " (two hex digits, e.g. 9A)"};
-      }
-    }
-    if (frame.bytes.empty()) throw SyntaxError{"a frame needs at least one byte"};
-    bridge.frames.push_back(std::move(frame));
-  } else if (name == "stream") {
-    Stream stream;
-    args.Keyword("at");
-    stream.at = args.Time();
-    args.Keyword("rate");
-    stream.rate = static_cast<std::uint32_t>(args.Unsigned(1'000'000'000));
-    args.Keyword("bytes");
-    stream.bytes = args.Number<std::uint32_t>();
-    args.Keyword("seed");
-    stream.seed = args.Number<std::uint32_t>();
-    if (stream.seed == 0) throw SyntaxError{"a stream seed must be nonzero"};
-    bridge.streams.push_back(stream);
-  } else if (name == "read-count") {
-    bridge.readCount = args.Number<std::uint32_t>();
-  } else if (name == "unplug") {
-    UnplugRule rule;
-    const std::string& how = args.Word();
-    if (how == "at") {
-      rule.kind = UnplugRule::Kind::At;
-      rule.at = args.Time();
-    } else if (how == "after") {
-      rule.kind = UnplugRule::Kind::After;
-      rule.op = args.Operation();
-      rule.call = args.CallNumber();
-    } else if (how == "when-drained") {
-      rule.kind = UnplugRule::Kind::WhenDrained;
-    } else {
-      args.Malformed();
-    }
-    bridge.unplugs.push_back(rule);
-  } else if (name == "attach") {
-    args.Keyword("after");
-    const Op op = args.Operation();
-    if (!IsGlobalOp(op)) {
-      throw SyntaxError{
-          "a bridge can attach only after get-num-devices, get-library-version or "
-          "get-hid-library-version"};
-    }
-    bridge.attachAfter = AfterCall{op, args.CallNumber()};
+/// What a directive reads into: the scenario and the bridge declared last.
+struct Target {
+  Scenario& scenario;
+  BridgeSetup* bridge;  // null before the first bridge line
+};
+
+void ReadFail(Args& args, Target& target) {
+  FailRule rule;
+  rule.op = args.Operation();
+  rule.status = args.Status();
+  if (!args.Done()) {
+    args.Keyword("call");
+    rule.call = args.CallNumber();
+  }
+  if (IsGlobalOp(rule.op)) {
+    target.scenario.failures.push_back(rule);
+  } else if (target.bridge != nullptr) {
+    target.bridge->failures.push_back(rule);
+  } else {
+    throw SyntaxError{"\"fail " + std::string(OpName(rule.op)) +
+                      "\" belongs to a bridge: put it under a bridge line"};
   }
 }
 
-void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
+void ReadReadBack(Args& args, BridgeSetup& bridge) {
+  const std::string field = args.Word();
+  if (field == "baud") {
+    bridge.readBack.baud = args.Number<std::uint32_t>();
+  } else if (field == "data-bits") {
+    bridge.readBack.dataBits = args.Number<std::uint8_t>();
+  } else if (field == "parity") {
+    bridge.readBack.parity = args.Number<std::uint8_t>();
+  } else if (field == "stop-bits") {
+    bridge.readBack.stopBits = args.Number<std::uint8_t>();
+  } else if (field == "flow-control") {
+    bridge.readBack.flowControl = args.Number<std::uint8_t>();
+  } else {
+    throw SyntaxError{"unknown read-back field " + Quote(field)};
+  }
+}
+
+void ReadFrame(Args& args, BridgeSetup& bridge) {
+  Frame frame;
+  args.Keyword("at");
+  frame.at = args.Time();
+  while (!args.Done()) {
+    const Token& token = args.Any();
+    if (token.quoted) {
+      frame.bytes.insert(frame.bytes.end(), token.text.begin(), token.text.end());
+    } else if (token.text.size() == 2 && HexDigit(token.text[0]) >= 0 &&
+               HexDigit(token.text[1]) >= 0) {
+      frame.bytes.push_back(
+          static_cast<std::uint8_t>(HexDigit(token.text[0]) * 16 + HexDigit(token.text[1])));
+    } else {
+      throw SyntaxError{"bad frame byte " + Quote(token.text) + " (two hex digits, e.g. 9A)"};
+    }
+  }
+  if (frame.bytes.empty()) throw SyntaxError{"a frame needs at least one byte"};
+  bridge.frames.push_back(std::move(frame));
+}
+
+void ReadStream(Args& args, BridgeSetup& bridge) {
+  Stream stream;
+  args.Keyword("at");
+  stream.at = args.Time();
+  args.Keyword("rate");
+  stream.rate = static_cast<std::uint32_t>(args.Unsigned(1'000'000'000));
+  args.Keyword("bytes");
+  stream.bytes = args.Number<std::uint32_t>();
+  args.Keyword("seed");
+  stream.seed = args.Number<std::uint32_t>();
+  if (stream.seed == 0) throw SyntaxError{"a stream seed must be nonzero"};
+  bridge.streams.push_back(stream);
+}
+
+void ReadUnplug(Args& args, BridgeSetup& bridge) {
+  UnplugRule rule;
+  const std::string& how = args.Word();
+  if (how == "at") {
+    rule.kind = UnplugRule::Kind::At;
+    rule.at = args.Time();
+  } else if (how == "after") {
+    rule.kind = UnplugRule::Kind::After;
+    rule.op = args.Operation();
+    rule.call = args.CallNumber();
+  } else if (how == "when-drained") {
+    rule.kind = UnplugRule::Kind::WhenDrained;
+  } else {
+    args.Malformed();
+  }
+  bridge.unplugs.push_back(rule);
+}
+
+void ReadAttach(Args& args, BridgeSetup& bridge) {
+  args.Keyword("after");
+  const Op op = args.Operation();
+  if (!IsGlobalOp(op)) {
+    throw SyntaxError{
+        "a bridge can attach only after get-num-devices, get-library-version or "
+        "get-hid-library-version"};
+  }
+  bridge.attachAfter = AfterCall{op, args.CallNumber()};
+}
+
+struct Directive {
+  std::string_view name;
+  std::string_view usage;
+  bool needsBridge;  // then target.bridge is set when read runs
+  void (*read)(Args& args, Target& target);
+};
+
+// Every directive of the scenario language: a new one is one more line here.
+constexpr Directive kDirectives[] = {
+    {"library-version", "library-version MAJOR MINOR release|debug", false,
+     [](Args& a, Target& t) { t.scenario.library = ReadVersion(a); }},
+    {"hid-library-version", "hid-library-version MAJOR MINOR release|debug", false,
+     [](Args& a, Target& t) { t.scenario.hidLibrary = ReadVersion(a); }},
+    {"fail", "fail OPERATION STATUS [call N]", false, ReadFail},
+    {"bridge", "bridge \"SERIAL\"", false,
+     [](Args& a, Target& t) {
+       BridgeSetup declared;
+       declared.serial = a.String();
+       t.scenario.bridges.push_back(std::move(declared));
+       t.bridge = &t.scenario.bridges.back();
+     }},
+    {"usb-id", "usb-id VENDOR-ID PRODUCT-ID", true,
+     [](Args& a, Target& t) {
+       t.bridge->vendorId = a.Number<std::uint16_t>();
+       t.bridge->productId = a.Number<std::uint16_t>();
+     }},
+    {"vendor-id", "vendor-id \"TEXT\"", true,
+     [](Args& a, Target& t) { t.bridge->vendorIdText = a.String(); }},
+    {"product-id", "product-id \"TEXT\"", true,
+     [](Args& a, Target& t) { t.bridge->productIdText = a.String(); }},
+    {"path", "path \"TEXT\"", true, [](Args& a, Target& t) { t.bridge->path = a.String(); }},
+    {"manufacturer", "manufacturer \"TEXT\"", true,
+     [](Args& a, Target& t) { t.bridge->manufacturer = a.String(); }},
+    {"product", "product \"TEXT\"", true,
+     [](Args& a, Target& t) { t.bridge->product = a.String(); }},
+    {"part-number", "part-number PART-NUMBER VERSION", true,
+     [](Args& a, Target& t) {
+       t.bridge->partNumber = a.Number<std::uint8_t>();
+       t.bridge->version = a.Number<std::uint8_t>();
+     }},
+    {"read-back", "read-back baud|data-bits|parity|stop-bits|flow-control VALUE", true,
+     [](Args& a, Target& t) { ReadReadBack(a, *t.bridge); }},
+    {"frame", "frame at TIME BYTE... (two hex digits each, or \"TEXT\")", true,
+     [](Args& a, Target& t) { ReadFrame(a, *t.bridge); }},
+    {"stream", "stream at TIME rate BYTES-PER-SECOND bytes COUNT seed SEED", true,
+     [](Args& a, Target& t) { ReadStream(a, *t.bridge); }},
+    {"read-count", "read-count N", true,
+     [](Args& a, Target& t) { t.bridge->readCount = a.Number<std::uint32_t>(); }},
+    {"unplug", "unplug at TIME | unplug after OPERATION N | unplug when-drained", true,
+     [](Args& a, Target& t) { ReadUnplug(a, *t.bridge); }},
+    {"attach", "attach after get-num-devices N", true,
+     [](Args& a, Target& t) { ReadAttach(a, *t.bridge); }},
+};
+
+void ReadLine(std::string_view line, Target& target) {
   std::vector<Token> tokens = Tokenize(line);
   if (tokens.empty()) return;
   if (tokens[0].quoted) throw SyntaxError{"a line must start with a directive, not a string"};
@@ -347,39 +387,11 @@ void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
     if (candidate.name == name) directive = &candidate;
   }
   if (directive == nullptr) throw SyntaxError{"unknown directive " + Quote(name)};
-  if (directive->needsBridge && bridge == nullptr) {
+  if (directive->needsBridge && target.bridge == nullptr) {
     throw SyntaxError{Quote(name) + " belongs to a bridge: put it under a bridge line"};
   }
   Args args(std::move(tokens), directive->usage);
-
-  if (name == "library-version") {
-    scenario.library = ReadVersion(args);
-  } else if (name == "hid-library-version") {
-    scenario.hidLibrary = ReadVersion(args);
-  } else if (name == "bridge") {
-    BridgeSpec declared;
-    declared.serial = args.String();
-    scenario.bridges.push_back(std::move(declared));
-    bridge = &scenario.bridges.back();
-  } else if (name == "fail") {
-    FailRule rule;
-    rule.op = args.Operation();
-    rule.status = args.Status();
-    if (!args.Done()) {
-      args.Keyword("call");
-      rule.call = args.CallNumber();
-    }
-    if (IsGlobalOp(rule.op)) {
-      scenario.failures.push_back(rule);
-    } else if (bridge != nullptr) {
-      bridge->failures.push_back(rule);
-    } else {
-      throw SyntaxError{"\"fail " + std::string(OpName(rule.op)) +
-                        "\" belongs to a bridge: put it under a bridge line"};
-    }
-  } else {
-    ReadBridgeDirective(name, args, *bridge);
-  }
+  directive->read(args, target);
   args.End();
 }
 
@@ -388,7 +400,7 @@ void ReadLine(std::string_view line, Scenario& scenario, BridgeSpec*& bridge) {
 ParseResult ParseScenario(std::string_view text, std::string_view name) {
   ParseResult result;
   Scenario scenario;
-  BridgeSpec* bridge = nullptr;
+  Target target{scenario, nullptr};
   std::size_t lineNumber = 0;
   std::size_t start = 0;
   try {
@@ -396,7 +408,7 @@ ParseResult ParseScenario(std::string_view text, std::string_view name) {
       ++lineNumber;
       std::size_t end = text.find('\n', start);
       if (end == std::string_view::npos) end = text.size();
-      ReadLine(text.substr(start, end - start), scenario, bridge);
+      ReadLine(text.substr(start, end - start), target);
       start = end + 1;
     }
   } catch (const SyntaxError& error) {

@@ -31,7 +31,7 @@ std::string Report(const char* serial, const std::vector<uint8_t>& bytes) {
 
 TEST(BlockReport, PrintsBytesValueAndDecimalForEachBlockShape) {
   const BlockCase cases[] = {
-      {"worked example",
+      {"a 5-byte tag",
        {0x12, 0x34, 0x56, 0x78, 0x9A},
        "  0x123456789A",
        "  HEX (64-bit): 000000123456789A",

@@ -19,7 +19,7 @@ std::string ConnectedLines(const std::string& serial) {
          serial + "\n";
 }
 
-std::string WorkedExample(const std::string& serial) {
+std::string FiveByteTag(const std::string& serial) {
   return ">>>[DATA FROM " + serial +
          ", 5 BYTE]\n  0x123456789A\n  HEX (64-bit): 000000123456789A\n"
          "  Decimal (10 Digits): 0001193046\n<<<\n";
@@ -77,7 +77,7 @@ TEST_F(SweepTest, ReportsEveryNonEmptyBlockUntilAReadFails) {
   fake::Bridge& bridge = AddBridge("S1");
   bridge.reads = {{0x12, kFrame, {}}, {0x12, {}, {}}, {0x00, kFrame, {}}};
   EXPECT_EQ(Sweep(), std::string(kVersionLines) + "Number of connected CP2110 HID devices = 1\n" +
-                         ConnectedLines("S1") + WorkedExample("S1") + WorkedExample("S1"));
+                         ConnectedLines("S1") + FiveByteTag("S1") + FiveByteTag("S1"));
   EXPECT_EQ(fake::CallsStartingWith("Read handle=1 request=1000").size(), 4u);
   EXPECT_EQ(fake::State().closes[1], 1) << "the handle is closed once its loop ends";
 }
@@ -122,7 +122,7 @@ TEST_F(SweepTest, SkipsIndexesWhoseSerialOrConnectionFails) {
                          "Number of connected CP2110 HID devices = 4\n"
                          "Error: Device access error\n"
                          "Failed to connect to S2: Invalid parameter\nNot Connected\n" +
-                         ConnectedLines("S3") + WorkedExample("S3"));
+                         ConnectedLines("S3") + FiveByteTag("S3"));
   // Handle 1 is S2's, closed by its failure report; handle 2 is S3's.
   EXPECT_EQ(fake::State().closes, (std::map<size_t, int>{{1, 1}, {2, 1}}));
 }

@@ -51,7 +51,7 @@ void CheckScenario(const sim::Scenario& scenario) {
   for (const sim::FailRule& rule : scenario.failures) {
     if (!sim::IsGlobalOp(rule.op)) Fail("bridge operation among global failures", "");
   }
-  for (const sim::BridgeSpec& bridge : scenario.bridges) {
+  for (const sim::BridgeSetup& bridge : scenario.bridges) {
     CheckRules(bridge.failures);
     for (const sim::Frame& frame : bridge.frames) {
       if (frame.bytes.empty()) Fail("empty frame", bridge.serial);

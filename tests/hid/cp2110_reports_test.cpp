@@ -10,41 +10,41 @@ namespace {
 TEST(UartConfigReport, EncodesBaudMostSignificantFirstAndFieldsInWireOrder) {
   uint8_t report[kUartConfigReportSize];
   // Every field different, so a swapped pair shows.
-  EncodeUartConfig(UartConfig{0x0001C200, /*dataBits=*/2, /*parity=*/4, /*stopBits=*/1,
-                              /*flowControl=*/0},
+  EncodeUartConfig(hiduart::UartSetting{0x0001C200, /*dataBits=*/2, /*parity=*/4, /*stopBits=*/1,
+                                        /*flowControl=*/0},
                    report);
   const std::vector<uint8_t> expected = {0x50, 0x00, 0x01, 0xC2, 0x00, 4, 0, 2, 1};
   EXPECT_EQ(std::vector<uint8_t>(report, report + sizeof report), expected);
 }
 
 TEST(UartConfigReport, DecodesWhatWasEncoded) {
-  const UartConfig written{9600, 3, 0, 0, 1};
+  const hiduart::UartSetting written{9600, 3, 0, 0, 1};
   uint8_t report[kUartConfigReportSize];
   EncodeUartConfig(written, report);
-  UartConfig read{};
+  hiduart::UartSetting read{};
   ASSERT_TRUE(DecodeUartConfig(report, sizeof report, &read));
   EXPECT_TRUE(read == written);
 }
 
 TEST(UartConfigReport, RejectsShortOrForeignReports) {
   uint8_t report[kUartConfigReportSize] = {0x50, 0, 0, 0x25, 0x80, 0, 0, 3, 0};
-  UartConfig config{};
+  hiduart::UartSetting config{};
   EXPECT_FALSE(DecodeUartConfig(report, sizeof report - 1, &config));
   EXPECT_FALSE(DecodeUartConfig(nullptr, sizeof report, &config));
   report[0] = 0x46;
   EXPECT_FALSE(DecodeUartConfig(report, sizeof report, &config));
 }
 
-TEST(UartConfigValidation, AcceptsTheChipsRangesOnly) {
-  EXPECT_TRUE(IsValidUartConfig({9600, 3, 0, 0, 0}));
-  EXPECT_TRUE(IsValidUartConfig({kMinBaudRate, 0, 4, 1, 1}));
-  EXPECT_TRUE(IsValidUartConfig({kMaxBaudRate, 3, 0, 0, 0}));
-  EXPECT_FALSE(IsValidUartConfig({kMinBaudRate - 1, 3, 0, 0, 0}));
-  EXPECT_FALSE(IsValidUartConfig({kMaxBaudRate + 1, 3, 0, 0, 0}));
-  EXPECT_FALSE(IsValidUartConfig({9600, 4, 0, 0, 0}));
-  EXPECT_FALSE(IsValidUartConfig({9600, 3, 5, 0, 0}));
-  EXPECT_FALSE(IsValidUartConfig({9600, 3, 0, 2, 0}));
-  EXPECT_FALSE(IsValidUartConfig({9600, 3, 0, 0, 2}));
+TEST(UartSettingValidation, AcceptsTheChipsRangesOnly) {
+  EXPECT_TRUE(hiduart::IsValid({9600, 3, 0, 0, 0}));
+  EXPECT_TRUE(hiduart::IsValid({HID_UART_MIN_BAUD_RATE, 0, 4, 1, 1}));
+  EXPECT_TRUE(hiduart::IsValid({HID_UART_MAX_BAUD_RATE, 3, 0, 0, 0}));
+  EXPECT_FALSE(hiduart::IsValid({HID_UART_MIN_BAUD_RATE - 1, 3, 0, 0, 0}));
+  EXPECT_FALSE(hiduart::IsValid({HID_UART_MAX_BAUD_RATE + 1, 3, 0, 0, 0}));
+  EXPECT_FALSE(hiduart::IsValid({9600, 4, 0, 0, 0}));
+  EXPECT_FALSE(hiduart::IsValid({9600, 3, 5, 0, 0}));
+  EXPECT_FALSE(hiduart::IsValid({9600, 3, 0, 2, 0}));
+  EXPECT_FALSE(hiduart::IsValid({9600, 3, 0, 0, 2}));
 }
 
 TEST(VersionReport, GivesPartNumberAndVersion) {

@@ -6,13 +6,15 @@
 #include <cstring>
 #include <string>
 
+#include "hid_uart_values.h"
+
 namespace hidbridge {
 namespace {
 
-TEST(HexId, FourUpperCaseDigits) {
-  EXPECT_EQ(HexId(0x10C4), "10C4");
-  EXPECT_EQ(HexId(0xEA80), "EA80");
-  EXPECT_EQ(HexId(0x000A), "000A");
+TEST(UsbIdText, FourUpperCaseDigits) {
+  EXPECT_EQ(hiduart::UsbIdText(0x10C4), "10C4");
+  EXPECT_EQ(hiduart::UsbIdText(0xEA80), "EA80");
+  EXPECT_EQ(hiduart::UsbIdText(0x000A), "000A");
 }
 
 TEST(WideToUtf8, EncodesEveryPlaneAndReplacesWhatCannotBeEncoded) {

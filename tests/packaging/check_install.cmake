@@ -1,7 +1,12 @@
-# Installs the build into a fresh folder, with and without the simulated
-# bridge's component, and checks what an operator would get.
-#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DPROGRAM=... -DLIBRARY=... -P check_install.cmake
-foreach(component program simulated_bridge)
+# Installs the build into fresh folders, component by component, and checks
+# what an operator gets from each.
+#   cmake -DBUILD_DIR=... -DWORK_DIR=... -DPROGRAM=... -DLIBRARY=... [-DWINDOWS=ON]
+#         [-DOPEN_BRIDGE=ON] -P check_install.cmake
+set(components program simulated_bridge)
+if(OPEN_BRIDGE)
+  list(APPEND components open_bridge)
+endif()
+foreach(component IN LISTS components)
   set(prefix "${WORK_DIR}/${component}")
   file(REMOVE_RECURSE "${prefix}")
   if(component STREQUAL "program")
@@ -16,17 +21,38 @@ foreach(component program simulated_bridge)
     message(FATAL_ERROR "installing ${component} failed")
   endif()
   file(GLOB_RECURSE installed RELATIVE "${prefix}" "${prefix}/*")
+  list(SORT installed)
   set(${component}_files ${installed})
 endforeach()
 
-foreach(wanted "${PROGRAM}" README.md)
-  if(NOT program_files MATCHES "(^|;)([^;]*/)?${wanted}(;|$)")
-    message(FATAL_ERROR "the default install lacks ${wanted}: ${program_files}")
+function(expect_files component)
+  if(NOT "${${component}_files}" STREQUAL "${ARGN}")
+    message(FATAL_ERROR "${component} installs\n  ${${component}_files}\nnot\n  ${ARGN}")
   endif()
-endforeach()
-if(program_files MATCHES "SLABHIDtoUART")
-  message(FATAL_ERROR "the default install ships the simulated bridge: ${program_files}")
-endif()
-if(NOT simulated_bridge_files MATCHES "(^|;)([^;]*/)?${LIBRARY}(;|$)")
-  message(FATAL_ERROR "the simulated bridge's component lacks ${LIBRARY}: ${simulated_bridge_files}")
+endfunction()
+
+if(WINDOWS)
+  # One flat folder: the program and the operator's README, in CR LF.
+  expect_files(program README.txt ${PROGRAM})
+  # As many CRs as LFs (file(READ) would drop the CRs, so count the bytes).
+  file(READ "${WORK_DIR}/program/README.txt" readme_hex HEX)
+  string(REGEX MATCHALL ".." readme_bytes "${readme_hex}")
+  set(lf_bytes ${readme_bytes})
+  list(FILTER lf_bytes INCLUDE REGEX "^0a$")
+  list(FILTER readme_bytes INCLUDE REGEX "^0d$")
+  list(LENGTH lf_bytes lf_count)
+  list(LENGTH readme_bytes cr_count)
+  file(STRINGS "${WORK_DIR}/program/README.txt" mentions_program REGEX "kestrune\\.exe")
+  if(lf_count EQUAL 0 OR NOT cr_count EQUAL lf_count OR NOT mentions_program)
+    message(FATAL_ERROR "README.txt is not the operator's README with CR LF line ends")
+  endif()
+  # The DLL alone: an operator has no use for its import library.
+  expect_files(simulated_bridge ${LIBRARY})
+else()
+  expect_files(program bin/${PROGRAM} share/doc/kestrune/README.md)
+  expect_files(simulated_bridge bin/${LIBRARY})
+  if(OPEN_BRIDGE)
+    expect_files(open_bridge lib/kestrune/${LIBRARY} lib/udev/rules.d/60-kestrune-cp2110.rules
+                 share/doc/kestrune/open-bridge/README.md)
+  endif()
 endif()

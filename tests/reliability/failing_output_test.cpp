@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "program_runner.h"
+#include "report_model.h"
+#include "stream.h"
 
 namespace {
 
@@ -69,11 +71,11 @@ const Reference& ReferenceRun() {
 
 TEST(FailingOutput, AFileGetsTheWholeSweep) {
   const Reference& reference = ReferenceRun();
-  std::vector<runner::Block> blocks;
+  std::vector<reports::Block> blocks;
   std::vector<std::string> other;
-  ASSERT_EQ(runner::ParseReports(reference.output, &blocks, &other), "");
-  EXPECT_EQ(runner::BytesFrom(blocks, "S1"), kTag);
-  EXPECT_EQ(runner::BytesFrom(blocks, "S2"), runner::StreamBytes(7, 3000));
+  ASSERT_EQ(reports::ParseReports(reference.output, &blocks, &other), "");
+  EXPECT_EQ(reports::BytesFrom(blocks, "S1"), kTag);
+  EXPECT_EQ(reports::BytesFrom(blocks, "S2"), sim::StreamBytes(7, 3000));
   EXPECT_NE(reference.output.find("Failed to connect to BAD: Invalid parameter\nNot Connected\n"),
             std::string::npos);
   EXPECT_EQ(other.back(), "Connected to S2");
@@ -159,11 +161,11 @@ TEST(FailingOutput, ASlowReaderLosesNothing) {
   close(child.pipe);
   const int status = runner::Wait(child);
   EXPECT_TRUE(runner::ExitedWithZero(status)) << runner::Describe(status);
-  std::vector<runner::Block> blocks;
+  std::vector<reports::Block> blocks;
   std::vector<std::string> other;
-  ASSERT_EQ(runner::ParseReports(got, &blocks, &other), "");
+  ASSERT_EQ(reports::ParseReports(got, &blocks, &other), "");
   EXPECT_EQ(blocks.size(), 100u);
-  EXPECT_EQ(runner::BytesFrom(blocks, "BIG"), runner::StreamBytes(11, 100000));
+  EXPECT_EQ(reports::BytesFrom(blocks, "BIG"), sim::StreamBytes(11, 100000));
 }
 
 }  // namespace

@@ -66,13 +66,22 @@ TEST_F(HostileBridgeTest, ReadCountsAboveTheRequestStopAtTheBuffer) {
       const std::string output = Sweep();
       const std::string first = CountLine(1) + ConnectedLines("S1") + BlockLines("S1", full);
       ASSERT_EQ(output.substr(0, first.size()), first);
-      // The second block is 1000 bytes of the buffer, starting with the three
-      // placed; what follows them is what the buffer held before.
-      EXPECT_EQ(output.substr(first.size(), 39), ">>>[DATA FROM S1, 1000 BYTE]\n  0x010203");
-      EXPECT_EQ(output.size(), first.size() + BlockLines("S1", full).size());
+      // The second block is 1000 bytes of the buffer: the three placed, then
+      // zeros, never the bytes of the block before.
+      std::vector<uint8_t> second(1000, 0x00);
+      second[0] = 0x01;
+      second[1] = 0x02;
+      second[2] = 0x03;
+      EXPECT_EQ(output.substr(first.size()), BlockLines("S1", second));
       EXPECT_EQ(fake::CallsStartingWith("Read").size(), 3u);
     }
   }
+  // Nor do bytes placed beyond the count a read claimed show in a later one.
+  harness::Reset();
+  AddBridge("S1").reads = {{HID_UART_SUCCESS, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 4u},
+                           {HID_UART_READ_TIMED_OUT, {}, 10u}};
+  EXPECT_EQ(Sweep(), CountLine(1) + ConnectedLines("S1") + BlockLines("S1", {1, 2, 3, 4}) +
+                         BlockLines("S1", std::vector<uint8_t>(10, 0x00)));
 }
 
 TEST_F(HostileBridgeTest, StringsWithNoEndAreCutWithinTheirBuffer) {

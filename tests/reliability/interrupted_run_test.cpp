@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "program_runner.h"
+#include "report_model.h"
+#include "stream.h"
 
 namespace {
 
@@ -44,17 +46,17 @@ size_t ReadsWithBytes(const std::string& log) {
 }
 
 void CheckOutput(const std::string& output, const std::string& log) {
-  std::vector<runner::Block> blocks;
+  std::vector<reports::Block> blocks;
   std::vector<std::string> other;
-  ASSERT_EQ(runner::ParseReports(output, &blocks, &other), "");
+  ASSERT_EQ(reports::ParseReports(output, &blocks, &other), "");
   EXPECT_GE(blocks.size(), kReportsBeforeTheSignal);
   ASSERT_FALSE(other.empty());
   EXPECT_EQ(other.back(), "Connected to STREAM") << "only reports follow the connection";
   // The output ends right after a report's closing line.
   EXPECT_EQ(output.substr(output.size() - 4), "<<<\n");
 
-  const std::vector<uint8_t> bytes = runner::BytesFrom(blocks, "STREAM");
-  EXPECT_EQ(bytes, runner::StreamBytes(kSeed, bytes.size()));
+  const std::vector<uint8_t> bytes = reports::BytesFrom(blocks, "STREAM");
+  EXPECT_EQ(bytes, sim::StreamBytes(kSeed, bytes.size()));
   // At most the block being reported when the signal came is missing.
   const size_t read = ReadsWithBytes(log);
   EXPECT_GE(blocks.size() + 1, read) << read << " reads delivered bytes";

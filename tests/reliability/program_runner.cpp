@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 extern char** environ;
 
@@ -158,103 +159,6 @@ std::string ReadAll(int fd) {
       return text;
     }
   }
-}
-
-namespace {
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Checks one five-line report starting at lines[at] and adds its block.
-std::string ParseReport(const std::vector<std::string>& lines, size_t at,
-                        std::vector<Block>* blocks) {
-  if (at + 5 > lines.size()) {
-    return "a report cut short at line " + std::to_string(at + 1);
-  }
-  const std::string& header = lines[at];
-  const size_t comma = header.rfind(", ");
-  if (comma == std::string::npos || header.size() < comma + 7 ||
-      header.compare(header.size() - 6, 6, " BYTE]") != 0) {
-    return "bad header: " + header;
-  }
-  Block block;
-  block.serial = header.substr(14, comma - 14);
-  const unsigned long count = std::stoul(header.substr(comma + 2));
-  const std::string& hex = lines[at + 1];
-  if (!StartsWith(hex, "  0x") || hex.size() != 4 + 2 * count) {
-    return "hex line does not hold " + std::to_string(count) + " bytes: " + hex;
-  }
-  uint64_t value = 0;
-  for (size_t i = 0; i < count; ++i) {
-    const auto byte = static_cast<uint8_t>(std::stoul(hex.substr(4 + 2 * i, 2), nullptr, 16));
-    block.bytes.push_back(byte);
-    value = (value << 8) | byte;
-  }
-  char expected[64];
-  std::snprintf(expected, sizeof expected, "  HEX (64-bit): %016llX",
-                static_cast<unsigned long long>(value));
-  if (lines[at + 2] != expected) {
-    return "64-bit line " + lines[at + 2] + " where " + expected + " was due";
-  }
-  std::snprintf(expected, sizeof expected, "  Decimal (10 Digits): %010llu",
-                static_cast<unsigned long long>((value >> 16) & 0xFFFFFFFFu));
-  if (lines[at + 3] != expected) {
-    return "decimal line " + lines[at + 3] + " where " + expected + " was due";
-  }
-  if (lines[at + 4] != "<<<") {
-    return "no closing line after a report: " + lines[at + 4];
-  }
-  blocks->push_back(block);
-  return "";
-}
-
-}  // namespace
-
-std::string ParseReports(const std::string& output, std::vector<Block>* blocks,
-                         std::vector<std::string>* other) {
-  if (!output.empty() && output.back() != '\n') {
-    return "the output ends in the middle of a line";
-  }
-  std::vector<std::string> lines;
-  std::istringstream stream(output);
-  for (std::string line; std::getline(stream, line);) {
-    lines.push_back(line);
-  }
-  for (size_t at = 0; at < lines.size(); ++at) {
-    if (StartsWith(lines[at], ">>>[DATA FROM ")) {
-      const std::string problem = ParseReport(lines, at, blocks);
-      if (!problem.empty()) {
-        return problem;
-      }
-      at += 4;
-    } else {
-      other->push_back(lines[at]);
-    }
-  }
-  return "";
-}
-
-std::vector<uint8_t> StreamBytes(uint32_t seed, size_t count) {
-  std::vector<uint8_t> bytes;
-  uint32_t state = seed;
-  for (size_t i = 0; i < count; ++i) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    bytes.push_back(static_cast<uint8_t>(state & 0xFF));
-  }
-  return bytes;
-}
-
-std::vector<uint8_t> BytesFrom(const std::vector<Block>& blocks, const std::string& serial) {
-  std::vector<uint8_t> bytes;
-  for (const Block& block : blocks) {
-    if (block.serial == serial) {
-      bytes.insert(bytes.end(), block.bytes.begin(), block.bytes.end());
-    }
-  }
-  return bytes;
 }
 
 }  // namespace runner

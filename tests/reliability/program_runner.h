@@ -5,9 +5,7 @@
 
 #include <sys/types.h>
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 namespace runner {
 
@@ -54,25 +52,6 @@ std::string ReadFile(const std::string& path);
 
 /// Everything still to come from a descriptor, up to its end.
 std::string ReadAll(int fd);
-
-/// One block report as printed.
-struct Block {
-  std::string serial;
-  std::vector<uint8_t> bytes;
-};
-
-/// Picks the block reports out of the program's output and checks that each
-/// is whole and consistent (count, hex, 64-bit value and decimal agree) and
-/// that the output ends at the end of a line. Non-report lines are kept in
-/// *other. Returns an empty string, or what is wrong.
-std::string ParseReports(const std::string& output, std::vector<Block>* blocks,
-                         std::vector<std::string>* other);
-
-/// The simulated stream's bytes: xorshift32 from seed, low byte of each state.
-std::vector<uint8_t> StreamBytes(uint32_t seed, size_t count);
-
-/// The bytes of all blocks of one serial string, in order.
-std::vector<uint8_t> BytesFrom(const std::vector<Block>& blocks, const std::string& serial);
 
 }  // namespace runner
 

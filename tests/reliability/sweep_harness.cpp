@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "connection.h"
 #include "sweep.h"
 
@@ -28,21 +26,6 @@ std::string Sweep() {
   testing::internal::CaptureStdout();
   SweepDevices();
   return testing::internal::GetCapturedStdout();
-}
-
-std::string Shown(const std::string& text) {
-  std::string shown;
-  for (size_t i = 0; i < text.size() && i < 259 && text[i] != '\0'; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if ((byte >= 0x01 && byte <= 0x1F) || byte == 0x7F) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown += escaped;
-    } else {
-      shown += text[i];
-    }
-  }
-  return shown;
 }
 
 std::string ExpectedStatusText(int64_t status) {
@@ -90,20 +73,7 @@ std::string ConnectedLines(const std::string& serial, const std::string& vendorI
 }
 
 std::string BlockLines(const std::string& serial, const std::vector<uint8_t>& bytes) {
-  std::string hex;
-  char digits[3];
-  for (uint8_t byte : bytes) {
-    std::snprintf(digits, sizeof digits, "%02X", byte);
-    hex += digits;
-  }
-  // The value is the last eight bytes, big-endian, however many came.
-  const std::string last = hex.size() > 16 ? hex.substr(hex.size() - 16) : hex;
-  const std::string value = std::string(16 - last.size(), '0') + last;
-  const unsigned long long decimal = (std::stoull(value, nullptr, 16) >> 16) & 0xFFFFFFFFull;
-  char decimalText[16];
-  std::snprintf(decimalText, sizeof decimalText, "%010llu", decimal);
-  return ">>>[DATA FROM " + Shown(serial) + ", " + std::to_string(bytes.size()) + " BYTE]\n  0x" +
-         hex + "\n  HEX (64-bit): " + value + "\n  Decimal (10 Digits): " + decimalText + "\n<<<\n";
+  return reports::Report(Shown(serial), bytes);
 }
 
 std::string HandleProblems() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fake_bridge.h"
+#include "report_model.h"
 
 namespace harness {
 
@@ -24,9 +25,7 @@ fake::Bridge& AddBridge(const std::string& serial);
 /// Runs the whole sweep and returns what it printed.
 std::string Sweep();
 
-/// The printed form of a device string: bytes 0x01..0x1F and 0x7F as \xNN,
-/// the rest unchanged, cut at 259 bytes.
-std::string Shown(const std::string& text);
+using reports::Shown;
 
 /// The status texts the operator sees, from the library's list of codes.
 std::string ExpectedStatusText(int64_t status);

@@ -117,6 +117,39 @@ TEST_F(Operations, UartSettingReadsBackWhatWasWrittenUnlessOverridden) {
   }
 }
 
+// The bridge takes exactly the interface's codes and baud range; a refused
+// setting leaves the one in force.
+TEST_F(Operations, UartSettingIsTakenOnlyWithinTheInterfacesRanges) {
+  struct Case {
+    std::uint32_t baud;
+    std::uint8_t dataBits, parity, stopBits, flowControl;
+    HID_UART_STATUS status;
+  };
+  const Case cases[] = {
+      {HID_UART_MIN_BAUD_RATE, 0, 4, 1, 1, HID_UART_SUCCESS},
+      {HID_UART_MAX_BAUD_RATE, 3, 0, 0, 0, HID_UART_SUCCESS},
+      {HID_UART_MIN_BAUD_RATE - 1, 3, 0, 0, 0, HID_UART_INVALID_PARAMETER},
+      {HID_UART_MAX_BAUD_RATE + 1, 3, 0, 0, 0, HID_UART_INVALID_PARAMETER},
+      {9600, HID_UART_EIGHT_DATA_BITS + 1, 0, 0, 0, HID_UART_INVALID_PARAMETER},
+      {9600, 3, HID_UART_SPACE_PARITY + 1, 0, 0, HID_UART_INVALID_PARAMETER},
+      {9600, 3, 0, HID_UART_LONG_STOP_BIT + 1, 0, HID_UART_INVALID_PARAMETER},
+      {9600, 3, 0, 0, HID_UART_RTS_CTS_FLOW_CONTROL + 1, HID_UART_INVALID_PARAMETER},
+  };
+  Use("bridge \"S1\"\n");
+  const HID_UART_DEVICE device = OpenAt(0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.baud << " " << +c.dataBits << " " << +c.parity << " "
+                                    << +c.stopBits << " " << +c.flowControl);
+    ASSERT_EQ(SetUartConfig(device, 4800, 3, 0, 0, 0), HID_UART_SUCCESS);
+    EXPECT_EQ(SetUartConfig(device, c.baud, c.dataBits, c.parity, c.stopBits, c.flowControl),
+              c.status);
+    std::uint32_t baud = 0;
+    std::uint8_t data = 9, parity = 9, stop = 9, flow = 9;
+    ASSERT_EQ(GetUartConfig(device, &baud, &data, &parity, &stop, &flow), HID_UART_SUCCESS);
+    EXPECT_EQ(baud, c.status == HID_UART_SUCCESS ? c.baud : 4800u);
+  }
+}
+
 TEST_F(Operations, FailuresOnEveryOrOnTheNthCall) {
   Use(R"(fail get-num-devices 0x01 call 2
 fail get-hid-library-version -1

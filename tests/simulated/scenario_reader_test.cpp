@@ -92,7 +92,7 @@ bridge ""
   EXPECT_EQ(s.failures[0].call, 2u);
   EXPECT_EQ(s.failures[1].status, 0x100);
   ASSERT_EQ(s.bridges.size(), 2u);
-  const BridgeSpec& b = s.bridges[0];
+  const BridgeSetup& b = s.bridges[0];
   EXPECT_EQ(b.serial, std::string("S1 \"q\" \\ \0\xFE #", 13));
   EXPECT_EQ(b.vendorId, 0x1234);
   EXPECT_EQ(b.productId, 43);

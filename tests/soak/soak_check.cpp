@@ -7,8 +7,8 @@
 //   soak_check PROGRAM --rate BYTES_PER_SECOND --seconds N [--seed S]
 //              [--work-dir DIR] [--margin-kib K]
 //
-// The stream is xorshift32 from the seed, rebuilt here on its own so that a
-// fault of the simulation's generator would show as well.
+// The stream is rebuilt from the seed with the simulation's own generator,
+// whose bytes its tests pin down.
 #include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
@@ -24,14 +24,17 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "report_model.h"
+#include "stream.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSerial = "SOAK";
-constexpr std::uint32_t kLargestBlock = 1000;
 
 struct Options {
   std::string program;
@@ -89,109 +92,17 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-class Xorshift32 {
+// The opening lines of a run on one bridge, then nothing but the reports of
+// the stream the bridge sent.
+class SoakCheck : public reports::SentBytesCheck {
  public:
-  explicit Xorshift32(std::uint32_t seed) : state_(seed) {}
-  std::uint8_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return static_cast<std::uint8_t>(state_);
-  }
+  SoakCheck(std::uint32_t seed, std::uint64_t expectedBytes)
+      : SentBytesCheck(
+            kSerial, [this] { return stream_.Next(); }, expectedBytes),
+        stream_(seed) {}
 
  private:
-  std::uint32_t state_;
-};
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;  // the report prints upper case only
-}
-
-std::string Hex(std::uint64_t value, int digits) {
-  std::string text(static_cast<std::size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) {
-    text[static_cast<std::size_t>(i)] = "0123456789ABCDEF"[value & 0xF];
-  }
-  return text;
-}
-
-std::string TenDigits(std::uint64_t value) {
-  std::string text = std::to_string(value);
-  return std::string(text.size() < 10 ? 10 - text.size() : 0, '0') + text;
-}
-
-// Follows the program's output line by line: the opening lines of a run on
-// one bridge, then block reports, each checked in itself and against the
-// stream the bridge sent.
-class OutputChecker {
- public:
-  OutputChecker(std::uint32_t seed, std::uint64_t expectedBytes)
-      : stream_(seed), expectedBytes_(expectedBytes) {}
-
-  void Feed(const char* data, std::size_t size) {
-    for (std::size_t i = 0; i < size && error_.empty(); ++i) {
-      if (data[i] != '\n') {
-        line_ += data[i];
-        continue;
-      }
-      Line(line_);
-      line_.clear();
-      ++lineNumber_;
-    }
-  }
-
-  // The verdict once the output has ended; empty when all is well.
-  std::string Finish() {
-    if (!error_.empty()) return error_;
-    if (!line_.empty()) return "the output ends in the middle of a line: \"" + line_ + "\"";
-    if (state_ != State::ReportHeader) return "the output ends in the middle of a report";
-    if (checked_ != expectedBytes_) {
-      return "lost bytes: the bridge sent " + std::to_string(expectedBytes_) +
-             ", the reports hold " + std::to_string(checked_);
-    }
-    return {};
-  }
-
-  std::uint64_t BytesChecked() const { return checked_; }
-  std::uint64_t Reports() const { return reports_; }
-
- private:
-  enum class State { Opening, ReportHeader, HexBytes, Value, Decimal, Closing };
-
-  void Fail(const std::string& what) {
-    error_ = "output line " + std::to_string(lineNumber_ + 1) + ": " + what + ": \"" +
-             line_.substr(0, 120) + "\"";
-  }
-
-  void Line(const std::string& line) {
-    switch (state_) {
-      case State::Opening:
-        return Opening(line);
-      case State::ReportHeader:
-        return Header(line);
-      case State::HexBytes:
-        return HexBytes(line);
-      case State::Value:
-        if (line != "  HEX (64-bit): " + Hex(value_, 16)) return Fail("wrong 64-bit value");
-        state_ = State::Decimal;
-        return;
-      case State::Decimal:
-        if (line != "  Decimal (10 Digits): " + TenDigits((value_ >> 16) & 0xFFFFFFFF)) {
-          return Fail("wrong decimal");
-        }
-        state_ = State::Closing;
-        return;
-      case State::Closing:
-        if (line != "<<<") return Fail("expected the closing line");
-        ++reports_;
-        state_ = State::ReportHeader;
-        return;
-    }
-  }
-
-  void Opening(const std::string& line) {
+  std::string OnOtherLine(const std::string& line) override {
     static const char* const kPrefixes[] = {
         "Starting Kestrune application",
         "SLABHIDtoUART.dll: Version ",
@@ -206,65 +117,26 @@ class OutputChecker {
     const std::size_t count = sizeof kPrefixes / sizeof kPrefixes[0];
     if (openingLines_ < count) {
       if (line.rfind(kPrefixes[openingLines_], 0) != 0) {
-        return Fail(std::string("expected \"") + kPrefixes[openingLines_] + "...\"");
+        return std::string("expected \"") + kPrefixes[openingLines_] + "...\"";
       }
       ++openingLines_;
-      return;
+      return {};
     }
-    if (line != std::string("Connected to ") + kSerial) return Fail("not connected");
-    state_ = State::ReportHeader;
+    if (!connected_ && line == std::string("Connected to ") + kSerial) {
+      connected_ = true;
+      return {};
+    }
+    return connected_ ? SentBytesCheck::OnOtherLine(line) : "not connected";
   }
 
-  void Header(const std::string& line) {
-    const std::string prefix = std::string(">>>[DATA FROM ") + kSerial + ", ";
-    const std::string suffix = " BYTE]";
-    if (line.size() <= prefix.size() + suffix.size() || line.rfind(prefix, 0) != 0 ||
-        line.compare(line.size() - suffix.size(), suffix.size(), suffix) != 0) {
-      return Fail("expected a report header");
-    }
-    const std::string count =
-        line.substr(prefix.size(), line.size() - prefix.size() - suffix.size());
-    if (count.size() > 4 || count.find_first_not_of("0123456789") != std::string::npos) {
-      return Fail("bad byte count");
-    }
-    blockSize_ = static_cast<std::uint32_t>(std::stoul(count));
-    if (blockSize_ == 0 || blockSize_ > kLargestBlock) return Fail("byte count out of range");
-    state_ = State::HexBytes;
+  std::string OnHeader(const std::string& serial, std::size_t count) override {
+    if (!connected_) return "a report before the connection";
+    return SentBytesCheck::OnHeader(serial, count);
   }
 
-  void HexBytes(const std::string& line) {
-    if (line.rfind("  0x", 0) != 0 || line.size() != 4 + 2 * std::size_t{blockSize_}) {
-      return Fail("the hex line does not hold the header's count of bytes");
-    }
-    value_ = 0;
-    for (std::size_t i = 4; i < line.size(); i += 2) {
-      const int high = HexValue(line[i]);
-      const int low = HexValue(line[i + 1]);
-      if (high < 0 || low < 0) return Fail("not a hex byte");
-      const auto byte = static_cast<std::uint8_t>(high * 16 + low);
-      if (checked_ == expectedBytes_) return Fail("more bytes than the bridge sent");
-      const std::uint8_t sent = stream_.Next();
-      if (byte != sent) {
-        return Fail("byte " + std::to_string(checked_) + " of the stream was sent as " +
-                    Hex(sent, 2) + " but printed as " + Hex(byte, 2));
-      }
-      ++checked_;
-      value_ = value_ << 8 | byte;
-    }
-    state_ = State::Value;
-  }
-
-  Xorshift32 stream_;
-  std::uint64_t expectedBytes_;
-  State state_ = State::Opening;
+  sim::StreamGenerator stream_;
   std::size_t openingLines_ = 0;
-  std::string line_;
-  std::uint64_t lineNumber_ = 0;
-  std::uint32_t blockSize_ = 0;
-  std::uint64_t value_ = 0;
-  std::uint64_t checked_ = 0;
-  std::uint64_t reports_ = 0;
-  std::string error_;
+  bool connected_ = false;
 };
 
 std::optional<std::uint64_t> ResidentKib(pid_t pid) {
@@ -346,7 +218,7 @@ int main(int argc, char** argv) {
   int output = -1;
   int errors = -1;
   const pid_t pid = Start(options, scenario, output, errors);
-  OutputChecker checker(options.seed, bytes);
+  SoakCheck checker(options.seed, bytes);
   std::string errorText;
   std::vector<std::uint64_t> samples;
 
@@ -386,7 +258,7 @@ int main(int argc, char** argv) {
         close(stream.fd);
         stream.fd = -1;
       } else if (&stream == &streams[0]) {
-        checker.Feed(chunk.data(), static_cast<std::size_t>(got));
+        checker.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
       } else {
         errorText.append(chunk.data(), static_cast<std::size_t>(got));
       }
@@ -403,7 +275,9 @@ int main(int argc, char** argv) {
                      ")");
   }
   if (!errorText.empty()) faults.push_back("output on standard error:\n" + errorText);
-  if (const std::string verdict = checker.Finish(); !verdict.empty()) faults.push_back(verdict);
+  if (const std::string verdict = checker.Finish(); !verdict.empty()) {
+    faults.push_back("output " + verdict);
+  }
   std::uint64_t early = 0;
   std::uint64_t late = 0;
   if (const std::string verdict = MemoryVerdict(samples, options.marginKib, early, late);
@@ -417,9 +291,9 @@ int main(int argc, char** argv) {
       "%.1f s; resident memory %llu KiB early, %llu KiB late (%zu samples)\n",
       static_cast<unsigned long long>(options.rate),
       static_cast<unsigned long long>(options.seconds), options.seed,
-      static_cast<unsigned long long>(checker.BytesChecked()),
-      static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(checker.Reports()),
-      elapsed, static_cast<unsigned long long>(early), static_cast<unsigned long long>(late),
+      static_cast<unsigned long long>(checker.Bytes()), static_cast<unsigned long long>(bytes),
+      static_cast<unsigned long long>(checker.Reports()), elapsed,
+      static_cast<unsigned long long>(early), static_cast<unsigned long long>(late),
       samples.size());
   for (const std::string& fault : faults) std::printf("FAULT: %s\n", fault.c_str());
   return faults.empty() ? 0 : 1;

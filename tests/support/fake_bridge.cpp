@@ -242,8 +242,14 @@ HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate
   }
   const HID_UART_STATUS status = fake::Failure(*bridge, "GetUartConfig");
   if (status == 0 && !bridge->readBackWritesNothing) {
-    const fake::Setting setting = State().written[fake::HandleNumber(device)];
-    *baudRate = bridge->readBackBaud.value_or(setting.baud);
+    // A bridge runs at 115200 baud, 8N1, until a setting is written.
+    const auto written = State().written.find(fake::HandleNumber(device));
+    const hiduart::UartSetting setting =
+        written != State().written.end()
+            ? written->second
+            : hiduart::UartSetting{115200, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
+                                   HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
+    *baudRate = bridge->readBackBaud.value_or(setting.baudRate);
     *dataBits = bridge->readBackDataBits.value_or(setting.dataBits);
     *parity = bridge->readBackParity.value_or(setting.parity);
     *stopBits = bridge->readBackStopBits.value_or(setting.stopBits);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hid_uart.h"
+#include "hid_uart_values.h"
 
 namespace fake {
 
@@ -58,12 +59,6 @@ struct Bridge {
   std::map<std::string, int> callCounts;
 };
 
-/// The UART setting as written through HidUart_SetUartConfig.
-struct Setting {
-  uint32_t baud = 115200;
-  uint8_t dataBits = 3, parity = 0, stopBits = 0, flowControl = 0;
-};
-
 struct Library {
   uint8_t libraryMajor = 6, libraryMinor = 14;
   HID_UART_BOOL libraryRelease = 1;
@@ -78,7 +73,8 @@ struct Library {
   // Handle numbers (from 1) of opened bridges, and how often each was closed.
   std::vector<size_t> openedBridge;
   std::map<size_t, int> closes;
-  std::map<size_t, Setting> written;
+  // The UART setting written through each handle.
+  std::map<size_t, hiduart::UartSetting> written;
   // Runs after every call with its recorded text, e.g. to unplug or attach
   // bridges between two calls of the program.
   std::function<void(const std::string& call)> afterCall;

@@ -1,15 +1,12 @@
-// The pipeline benchmark counts a run only when this checker accepts its
-// output, so the checker must accept exactly the right reports.
-#include "report_check.h"
+// Every test tool judges the program's output with this reader and model:
+// they must accept exactly the right reports and name the first wrong line.
+#include "report_model.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "stream.h"
 
 namespace {
 
@@ -34,10 +31,21 @@ const std::string kReports =
     "  Decimal (10 Digits): 0000000000\n"
     "<<<\n";
 
-bench::CheckResult Check(const std::string& reports,
-                         const std::vector<std::uint8_t>& sent = kSent) {
-  std::istringstream in(reports);
-  return bench::CheckReports(in, "S1", sent);
+struct Verdict {
+  bool ok;
+  std::string problem;
+  std::uint64_t reports;
+  std::uint64_t bytes;
+};
+
+// The output fed in pieces of a few bytes, as a pipe may hand it over.
+Verdict Check(const std::string& output, const std::vector<std::uint8_t>& sent = kSent) {
+  std::size_t next = 0;
+  reports::SentBytesCheck check(
+      "S1", [&] { return next < sent.size() ? sent[next++] : std::uint8_t{0}; }, sent.size());
+  for (std::size_t at = 0; at < output.size(); at += 7) check.Feed(output.substr(at, 7));
+  const std::string problem = check.Finish();
+  return {problem.empty(), problem, check.Reports(), check.Bytes()};
 }
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -46,8 +54,26 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   return text.replace(at, from.size(), to);
 }
 
+TEST(ReportModel, GivesTheReportsAsWrittenOutByHand) {
+  std::string modelled;
+  modelled += reports::Report("S1", {kSent.begin(), kSent.begin() + 5});
+  modelled += reports::Report("S1", {kSent.begin() + 5, kSent.begin() + 15});
+  modelled += reports::Report("S1", {kSent.begin() + 15, kSent.end()});
+  EXPECT_EQ(modelled, kReports);
+}
+
+TEST(ReportModel, ShowsDeviceStringsAsTheProgramPrintsThem) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"SER-1", "SER-1"},
+      {std::string("A\x01\x1F\x7F\x80 ", 7), "A\\x01\\x1F\\x7F\x80 "},
+      {std::string("AB\0CD", 5), "AB"},
+      {std::string(300, 'x'), std::string(259, 'x')},
+  };
+  for (const auto& [raw, shown] : cases) EXPECT_EQ(reports::Shown(raw), shown) << raw;
+}
+
 TEST(ReportCheck, AcceptsTheExactReportsAndCountsThem) {
-  const bench::CheckResult result = Check(kReports);
+  const Verdict result = Check(kReports);
   EXPECT_TRUE(result.ok) << result.problem;
   EXPECT_EQ(result.reports, 3U);
   EXPECT_EQ(result.bytes, kSent.size());
@@ -56,12 +82,12 @@ TEST(ReportCheck, AcceptsTheExactReportsAndCountsThem) {
 TEST(ReportCheck, AcceptsAnyCuttingIntoBlocks) {
   const std::vector<std::uint8_t> sent = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                           0xFF, 0xFF, 0x80, 0x80, 0x80};
-  const std::string reports =
+  const std::string output =
       ">>>[DATA FROM S1, 8 BYTE]\n  0xFFFFFFFFFFFFFFFF\n  HEX (64-bit): FFFFFFFFFFFFFFFF\n"
       "  Decimal (10 Digits): 4294967295\n<<<\n"
       ">>>[DATA FROM S1, 3 BYTE]\n  0x808080\n  HEX (64-bit): 0000000000808080\n"
       "  Decimal (10 Digits): 0000000128\n<<<\n";
-  const bench::CheckResult result = Check(reports, sent);
+  const Verdict result = Check(output, sent);
   EXPECT_TRUE(result.ok) << result.problem;
 }
 
@@ -85,10 +111,10 @@ TEST(ReportCheck, RejectsEveryWrongLineAndNamesIt) {
       {kReports + "\n", "line 16:"},
       {kReports.substr(0, kReports.size() - 1), "line 15:"},
   };
-  for (const auto& [reports, line] : faults) {
-    const bench::CheckResult result = Check(reports);
-    EXPECT_FALSE(result.ok) << reports;
-    EXPECT_EQ(result.problem.rfind(line, 0), 0U) << result.problem << "\nin\n" << reports;
+  for (const auto& [output, line] : faults) {
+    const Verdict result = Check(output);
+    EXPECT_FALSE(result.ok) << output;
+    EXPECT_EQ(result.problem.rfind(line, 0), 0U) << result.problem << "\nin\n" << output;
   }
 }
 
@@ -98,7 +124,7 @@ TEST(ReportCheck, RejectsBytesLeftOverOnEitherSide) {
   EXPECT_FALSE(Check(kReports, more).ok);
 
   const std::vector<std::uint8_t> fewer(kSent.begin(), kSent.end() - 1);
-  const bench::CheckResult result = Check(kReports, fewer);
+  const Verdict result = Check(kReports, fewer);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(result.problem.rfind("line 11:", 0), 0U) << result.problem;
 
@@ -108,19 +134,34 @@ TEST(ReportCheck, RejectsBytesLeftOverOnEitherSide) {
 
 TEST(ReportCheck, RejectsBlocksBeyondOneRead) {
   const std::vector<std::uint8_t> sent(1001, 0x00);
-  const std::string reports = ">>>[DATA FROM S1, 1001 BYTE]\n  0x" + std::string(2002, '0') +
-                              "\n  HEX (64-bit): 0000000000000000\n"
-                              "  Decimal (10 Digits): 0000000000\n<<<\n";
-  EXPECT_FALSE(Check(reports, sent).ok);
+  const std::string output = ">>>[DATA FROM S1, 1001 BYTE]\n  0x" + std::string(2002, '0') +
+                             "\n  HEX (64-bit): 0000000000000000\n"
+                             "  Decimal (10 Digits): 0000000000\n<<<\n";
+  EXPECT_FALSE(Check(output, sent).ok);
 }
 
-// The stream file is written by the checker's own generator; it must be the
-// stream the simulated bridge sends, or every pipeline run would fail.
-TEST(XorShiftBytes, IsTheSimulatedBridgesStream) {
-  EXPECT_EQ(bench::XorShiftBytes(7, 8),
-            (std::vector<std::uint8_t>{0xE7, 0x07, 0x43, 0x45, 0xFF, 0x94, 0xBA, 0x57}));
-  for (const std::uint32_t seed : {1U, 7U, 0xFFFFFFFFU}) {
-    EXPECT_EQ(bench::XorShiftBytes(seed, 100000), sim::StreamBytes(seed, 100000)) << seed;
+// The reports of a whole run among its other lines, from several bridges,
+// serial strings with the header's own separator in them included.
+TEST(ParseReports, SortsReportsFromOtherLinesAndStopsAtTheFirstFault) {
+  const std::string run = "Connected to A, 2\n" + reports::Report("A, 2", {0x01, 0x02}) +
+                          "Connected to B\n" + reports::Report("B", {0xFF}) +
+                          reports::Report("A, 2", {0x03});
+  std::vector<reports::Block> blocks;
+  std::vector<std::string> other;
+  ASSERT_EQ(reports::ParseReports(run, &blocks, &other), "");
+  EXPECT_EQ(other, (std::vector<std::string>{"Connected to A, 2", "Connected to B"}));
+  EXPECT_EQ(reports::BytesFrom(blocks, "A, 2"), (std::vector<std::uint8_t>{0x01, 0x02, 0x03}));
+  EXPECT_EQ(reports::BytesFrom(blocks, "B"), (std::vector<std::uint8_t>{0xFF}));
+
+  const std::pair<std::string, std::string> broken[] = {
+      {run.substr(0, run.size() - 4), "line 17: the output ends in the middle of a report"},
+      {run.substr(0, run.size() - 1), "line 17: the output ends in the middle of a line"},
+      {Replaced(run, "0000000000000102", "0000000000000201"), "line 4: wrong 64-bit line"},
+  };
+  for (const auto& [output, problem] : broken) {
+    blocks.clear();
+    other.clear();
+    EXPECT_EQ(reports::ParseReports(output, &blocks, &other).rfind(problem, 0), 0U) << output;
   }
 }
 
