@@ -1,5 +1,6 @@
 # What an operator gets from `cmake --install` and from CPack: on Windows the
-# program and an operator's README in one folder (a ZIP); on Linux the program
+# program and an operator's README in one folder (a ZIP), and the same with
+# our bridge library beside the program (a second ZIP); on Linux the program
 # and, as the component open_bridge, the open bridge library, its udev rule
 # and its README (a Debian package with all of them). The simulated bridge is
 # left out unless its own component is asked for, so that nobody ships the
@@ -35,10 +36,18 @@ endif()
 install(FILES $<TARGET_FILE:simulated_bridge> DESTINATION ${KESTRUNE_INSTALL_BINDIR}
         COMPONENT simulated_bridge EXCLUDE_FROM_ALL)
 
+# cmake --install <build> --component open_bridge (Windows): a whole folder
+# that watches bridges with no vendor library: the program, our bridge
+# library beside it, and the operator's README.
+if(TARGET hid_bridge AND WIN32)
+  install(TARGETS kestrune RUNTIME DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
+  install(TARGETS hid_bridge RUNTIME DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .
+          COMPONENT open_bridge EXCLUDE_FROM_ALL)
 # cmake --install <build> --component open_bridge (Linux): the open bridge
 # library where the installed program looks after its own folder, the udev
 # rule that lets the group plugdev use bridges, and the library's README.
-if(TARGET hid_bridge)
+elseif(TARGET hid_bridge)
   install(TARGETS hid_bridge
           LIBRARY DESTINATION ${KESTRUNE_INSTALL_BRIDGEDIR} COMPONENT open_bridge EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/60-kestrune-cp2110.rules
@@ -52,10 +61,20 @@ set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Kestrune)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 if(WIN32)
+  # Two ZIPs: the program alone, for the vendor's DLLs
+  # (kestrune-VERSION-windows-x64.zip), and the program with our bridge
+  # library, which works with no vendor library
+  # (kestrune-VERSION-windows-x64-open-bridge.zip).
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME windows-x64)
   set(CPACK_COMPONENTS_ALL program)
-  set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+  if(TARGET hid_bridge)
+    list(APPEND CPACK_COMPONENTS_ALL open_bridge)
+  endif()
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING IGNORE)
+  set(CPACK_ARCHIVE_PROGRAM_FILE_NAME kestrune-${PROJECT_VERSION}-windows-x64)
+  set(CPACK_ARCHIVE_OPEN_BRIDGE_FILE_NAME kestrune-${PROJECT_VERSION}-windows-x64-open-bridge)
 else()
   # One package, kestrune_VERSION_ARCH.deb: `apt install ./kestrune_*.deb`.
   set(CPACK_GENERATOR DEB)

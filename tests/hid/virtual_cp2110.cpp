@@ -7,7 +7,7 @@
 // killed: the device lives only while /dev/uhid stays open).
 //
 // Usage: virtual_cp2110 --serial S [--name N] [--readback-baud B]
-//                       [--log FILE] [--record FILE] STEP...
+//                       [--log FILE] [--log-times] [--record FILE] STEP...
 // Steps, run in order:
 //   wait-open          wait until the host enables the UART once more (at most
 //                      60 s)
@@ -48,6 +48,7 @@ struct Options {
   long readbackBaud = -1;  // -1: read back what was written
   std::string logPath;
   std::string recordPath;
+  bool logTimes = false;
   std::vector<std::string> steps;
 };
 
@@ -58,6 +59,7 @@ struct Device {
   // Baud rate, parity, flow control, data bits, stop bits, as in report 0x50.
   uint8_t config[8] = {0x00, 0x01, 0xC2, 0x00, 0, 0, 3, 0};  // 115200 8N1
   FILE* log = nullptr;
+  bool logTimes = false;  // each log line starts with the wall-clock time
   FILE* record = nullptr;
 };
 
@@ -66,6 +68,11 @@ void Log(Device& device, const char* format, ...) __attribute__((format(printf, 
 void Log(Device& device, const char* format, ...) {
   if (device.log == nullptr) {
     return;
+  }
+  if (device.logTimes) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::fprintf(device.log, "%lld.%06ld ", static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
   }
   va_list args;
   va_start(args, format);
@@ -368,6 +375,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->name = argv[++i];
     } else if (arg == "--readback-baud" && hasValue) {
       options->readbackBaud = std::atol(argv[++i]);
+    } else if (arg == "--log-times") {
+      options->logTimes = true;
     } else if (arg == "--log" && hasValue) {
       options->logPath = argv[++i];
     } else if (arg == "--record" && hasValue) {
@@ -388,12 +397,13 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: virtual_cp2110 --serial S [--name N] [--readback-baud B] "
-                 "[--log FILE] [--record FILE] STEP...\n");
+                 "[--log FILE] [--log-times] [--record FILE] STEP...\n");
     return 2;
   }
   Device device;
   if (!options.logPath.empty()) {
     device.log = std::fopen(options.logPath.c_str(), "w");
+    device.logTimes = options.logTimes;
   }
   if (!options.recordPath.empty()) {
     device.record = std::fopen(options.recordPath.c_str(), "wb");

@@ -48,6 +48,10 @@ if(WINDOWS)
   endif()
   # The DLL alone: an operator has no use for its import library.
   expect_files(simulated_bridge ${LIBRARY})
+  if(OPEN_BRIDGE)
+    # A whole folder that needs no vendor library.
+    expect_files(open_bridge README.txt ${LIBRARY} ${PROGRAM})
+  endif()
 else()
   expect_files(program bin/${PROGRAM} share/doc/kestrune/README.md)
   expect_files(simulated_bridge bin/${LIBRARY})

@@ -28,46 +28,10 @@ for file in kestrune hid/libSLABHIDtoUART.so virtual_cp2110 stalled_reader; do
   [ -e "$build/$file" ] || die "$build/$file is missing: build first"
 done
 
-# The kernel this test was proven on, fetched once. When Debian no longer
-# offers it, the kernel that linux-image-amd64 depends on today is tried, with
-# a word that the ground has moved.
-proven_kernel=linux-image-6.1.0-57-amd64
-proven_version=6.1.192-3
-mkdir -p "$cache"
-current_kernel() {
-  apt-cache depends linux-image-amd64 2>/dev/null \
-    | awk '/Depends: linux-image-[0-9]/ { print $2; exit }' || true
-}
-fetch() { (cd "$cache" && apt-get download "$1" > /dev/null 2>&1); }
-deb=$(ls "$cache/${proven_kernel}_${proven_version}_amd64.deb" 2>/dev/null) || true
-if [ -z "$deb" ]; then
-  if [ "$(id -u)" -eq 0 ] && ! apt-cache show "$proven_kernel=$proven_version" > /dev/null 2>&1; then
-    apt-get update -qq > /dev/null 2>&1 || true
-  fi
-  echo "vm: fetching $proven_kernel $proven_version"
-  if fetch "$proven_kernel=$proven_version"; then
-    deb=$cache/${proven_kernel}_${proven_version}_amd64.deb
-  else
-    package=$(current_kernel)
-    [ -n "$package" ] || die "cannot fetch $proven_kernel $proven_version, and apt knows no other kernel"
-    echo "vm: $proven_kernel $proven_version is no longer offered; trying $package," \
-      "which this test was not proven on"
-    deb=$(ls "$cache/${package}"_*.deb 2>/dev/null | head -1) || true
-    if [ -z "$deb" ]; then
-      fetch "$package" || die "cannot fetch $package"
-      deb=$(ls "$cache/$package"_*.deb | head -1)
-    fi
-  fi
-fi
-[ -f "$deb" ] || die "no kernel package in $cache"
-kernel_root=$cache/$(basename "$deb" .deb)
-if [ ! -d "$kernel_root/boot" ]; then
-  rm -rf "$kernel_root.tmp"
-  dpkg -x "$deb" "$kernel_root.tmp"
-  mv "$kernel_root.tmp" "$kernel_root"
-fi
-vmlinuz=$(ls "$kernel_root"/boot/vmlinuz-* | head -1)
-modules=$(ls -d "$kernel_root"/lib/modules/*/kernel/drivers/hid)
+# The kernel, fetched once into the cache.
+. "$here/kernel.sh"
+fetch_kernel "$cache"
+modules=$kernel_modules/kernel/drivers/hid
 
 # The version lines depend on the build, not on the bridges: take them from a
 # run on this machine, where no bridge with the default identifiers is
