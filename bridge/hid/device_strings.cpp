@@ -12,7 +12,14 @@ std::string WideToUtf8(const wchar_t* text) {
     return out;
   }
   for (; *text != L'\0'; ++text) {
-    const auto cp = static_cast<uint32_t>(*text);
+    auto cp = static_cast<uint32_t>(*text);
+    // Where wchar_t has 16 bits (Windows), a character beyond the first
+    // plane comes as a high surrogate followed by a low one.
+    const auto next = static_cast<uint32_t>(text[1]);
+    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+      ++text;
+    }
     if (cp < 0x80) {
       out += static_cast<char>(cp);
     } else if (cp < 0x800) {

@@ -21,8 +21,12 @@ TEST(WideToUtf8, EncodesEveryPlaneAndReplacesWhatCannotBeEncoded) {
   EXPECT_EQ(WideToUtf8(nullptr), "");
   EXPECT_EQ(WideToUtf8(L"S1"), "S1");
   EXPECT_EQ(WideToUtf8(L"\u00e9\u20ac\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-  const wchar_t surrogate[] = {L'a', static_cast<wchar_t>(0xD800), L'b', 0};
-  EXPECT_EQ(WideToUtf8(surrogate), "a?b");
+  // A surrogate that is not half of a pair cannot be encoded.
+  const wchar_t lone[] = {L'a', static_cast<wchar_t>(0xD800), L'b', static_cast<wchar_t>(0xDC00),
+                          0};
+  EXPECT_EQ(WideToUtf8(lone), "a?b?");
+  const wchar_t last[] = {L'a', static_cast<wchar_t>(0xDBFF), 0};
+  EXPECT_EQ(WideToUtf8(last), "a?");
 }
 
 // A device string is 260 bytes; the byte after it must never be written.
