@@ -10,6 +10,7 @@
 #include "device_text.h"
 #include "hid_uart.h"
 #include "output.h"
+#include "timestamp.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ void PrintVersion(const char* library, const LibraryVersion& version) {
         version.release != 0 ? "Release" : "Debug");
 }
 
+}  // namespace
+
 void ReportLibraryVersions() {
   LibraryVersion version{};
   HidUart_GetLibraryVersion(&version.major, &version.minor, &version.release);
@@ -34,6 +37,8 @@ void ReportLibraryVersions() {
   PrintVersion("SLABHIDDevice.dll", version);
   FlushOutput();
 }
+
+namespace {
 
 // Bytes to report after a read, or a negative value when the bridge can no
 // longer be read. A count beyond the request never reaches past the buffer,
@@ -49,29 +54,33 @@ int BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
 // billions of them cannot make the sweep exhaust memory.
 constexpr size_t kMaxSerials = 1 << 16;
 
-void CaptureBlocks(const char* serial) {
+void CaptureBlocks(const char* serial, bool timestamps) {
   // Zeroed, so that a library claiming more bytes than it placed shows zeros
   // rather than whatever the stack held.
   uint8_t buffer[kReadSize]{};
-  for (;;) {
-    uint32_t bytesRead = 0;
-    const HID_UART_STATUS status =
-        HidUart_Read(ConnectedDevice.handle, buffer, kReadSize, &bytesRead);
-    const int blockCount = BlockCount(status, bytesRead);
-    if (blockCount < 0) {
-      return;
-    }
-    if (blockCount > 0) {
-      ReportBlock(serial, buffer, blockCount);
-    }
+  HID_UART_STATUS status = HID_UART_SUCCESS;
+  while (ReadAndReport(ConnectedDevice.handle, serial, buffer, timestamps, &status) >= 0) {
   }
 }
 
-// The serial string of every bridge attached when the sweep starts, in index
-// order; an index whose string cannot be had is left out. They are all taken
-// before any bridge is read, because a bridge unplugged during its capture
-// moves the later ones down an index: walking indexes afterwards would pass
-// them over.
+}  // namespace
+
+int ReadAndReport(HID_UART_DEVICE handle, const char* serial, uint8_t* buffer, bool timestamps,
+                  HID_UART_STATUS* status) {
+  uint32_t bytesRead = 0;
+  *status = HidUart_Read(handle, buffer, kReadSize, &bytesRead);
+  const int blockCount = BlockCount(*status, bytesRead);
+  if (blockCount > 0) {
+    if (timestamps) {
+      ReportBlock(serial, buffer, blockCount,
+                  LocalTimestamp(std::chrono::system_clock::now()).text);
+    } else {
+      ReportBlock(serial, buffer, blockCount);
+    }
+  }
+  return blockCount;
+}
+
 std::vector<std::string> CollectSerials(uint32_t count) {
   std::vector<std::string> serials;
   for (uint32_t index = 0; index < count; ++index) {
@@ -87,9 +96,10 @@ std::vector<std::string> CollectSerials(uint32_t count) {
   return serials;
 }
 
-}  // namespace
-
-void SweepDevices() {
+// The serial strings are all taken before any bridge is read, because a
+// bridge unplugged during its capture moves the later ones down an index:
+// walking indexes afterwards would pass them over.
+void SweepDevices(bool timestamps) {
   ReportLibraryVersions();
 
   uint32_t count = 0;
@@ -103,7 +113,7 @@ void SweepDevices() {
     if (!ConnectBySerial(serial.c_str())) {
       continue;
     }
-    CaptureBlocks(serial.c_str());
+    CaptureBlocks(serial.c_str(), timestamps);
     HidUart_Close(ConnectedDevice.handle);
   }
 }
