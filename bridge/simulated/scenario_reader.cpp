@@ -226,7 +226,7 @@ constexpr Directive kDirectives[] = {
     {"stream", "stream at TIME rate BYTES-PER-SECOND bytes COUNT seed SEED", true},
     {"read-count", "read-count N", true},
     {"unplug", "unplug at TIME | unplug after OPERATION N | unplug when-drained", true},
-    {"attach", "attach after get-num-devices N", true},
+    {"attach", "attach after get-num-devices N | attach at TIME", true},
 };
 
 VersionReport ReadVersion(Args& args) {
@@ -325,6 +325,10 @@ void ReadBridgeDirective(std::string_view name, Args& args, BridgeSpec& bridge) 
       args.Malformed();
     }
     bridge.unplugs.push_back(rule);
+  } else if (name == "attach" && args.NextIs("at")) {
+    args.Keyword("at");
+    bridge.attachAt = args.Time();
+    bridge.attachAfter.reset();
   } else if (name == "attach") {
     args.Keyword("after");
     const Op op = args.Operation();
@@ -334,6 +338,7 @@ void ReadBridgeDirective(std::string_view name, Args& args, BridgeSpec& bridge) 
           "get-hid-library-version"};
     }
     bridge.attachAfter = AfterCall{op, args.CallNumber()};
+    bridge.attachAt.reset();
   }
 }
 
