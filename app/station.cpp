@@ -30,6 +30,8 @@ struct Watched {
   std::string serial;
   HID_UART_DEVICE handle;
   milliseconds readTimeout;
+  // Connected again after its reads failed, and silent since.
+  bool onProbation;
   // Kept from one read of this bridge to the next, as in the sweep.
   std::unique_ptr<uint8_t[]> buffer;
 };
@@ -54,6 +56,7 @@ class Station {
       }
       if (ConnectBySerial(serial.c_str())) {
         watched_.push_back(Watched{serial, ConnectedDevice.handle, kLongestReadTimeout,
+                                   lapsed_.count(serial) != 0,
                                    std::make_unique<uint8_t[]>(kReadSize)});
       } else {
         held_.insert(serial);
@@ -71,8 +74,10 @@ class Station {
     }
     const std::vector<std::string> serials = CollectSerials(count);
     const std::set<std::string> listed(serials.begin(), serials.end());
-    for (auto held = held_.begin(); held != held_.end();) {
-      held = listed.count(*held) != 0 ? std::next(held) : held_.erase(held);
+    for (std::set<std::string>* gone : {&held_, &lapsed_}) {
+      for (auto serial = gone->begin(); serial != gone->end();) {
+        serial = listed.count(*serial) != 0 ? std::next(serial) : gone->erase(serial);
+      }
     }
     ConnectNew(serials);
   }
@@ -87,7 +92,13 @@ class Station {
       const int count = ReadAndReport(bridge.handle, bridge.serial.c_str(), bridge.buffer.get(),
                                       options_.timestamps, &status);
       if (count >= 0) {
-        delivered = delivered || count > 0;
+        if (count > 0) {
+          delivered = true;
+          if (bridge.onProbation) {
+            lapsed_.erase(bridge.serial);
+            bridge.onProbation = false;
+          }
+        }
         ++i;
         continue;
       }
@@ -95,6 +106,9 @@ class Station {
             StatusText(status).c_str());
       FlushOutput();
       HidUart_Close(bridge.handle);
+      if (!lapsed_.insert(bridge.serial).second) {
+        held_.insert(bridge.serial);
+      }
       watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(i));
       lost = true;
     }
@@ -152,9 +166,14 @@ class Station {
 
   const StationOptions& options_;
   std::vector<Watched> watched_;
-  // Serial strings whose connection failed: not tried again until a listing
-  // no longer shows them.
+  // Serial strings not tried again until a listing no longer shows them:
+  // their connection failed, or their reads failed twice with no byte in
+  // between.
   std::set<std::string> held_;
+  // Serial strings whose reads failed while they may still be listed (a
+  // bridge plugged in again within a listing's interval, or a faulty one):
+  // connected again once; a byte read clears them.
+  std::set<std::string> lapsed_;
 };
 
 }  // namespace

@@ -24,8 +24,10 @@ struct StationOptions {
 /// attached bridge (ConnectBySerial, in index order), then reads them all in
 /// turn, one read each per round, until a stop is requested. A bridge whose
 /// read fails gets "Disconnected from SERIAL: STATUS TEXT", is closed, and is
-/// connected again at the first listing that shows it. A bridge whose
-/// connection fails is left alone until a listing no longer shows it. The
+/// connected again at the first listing that shows it; should its reads fail
+/// again before it delivered a byte, without it having left the list, it is
+/// treated as a bridge whose connection fails: left alone until a listing no
+/// longer shows it. The
 /// bridges are listed again every options.survey; one thread makes every
 /// call. On return every handle opened has been closed exactly once and the
 /// output is flushed.
