@@ -132,8 +132,7 @@ class Station {
 
   // Sleeps until the deadline, or less when a stop is requested meanwhile.
   void SleepUntil(Clock::time_point deadline) const {
-    for (Clock::time_point now = Clock::now(); now < deadline && !Stopping();
-         now = Clock::now()) {
+    for (Clock::time_point now = Clock::now(); now < deadline && !Stopping(); now = Clock::now()) {
       std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kSleepSlice));
     }
   }
@@ -157,8 +156,7 @@ class Station {
     const milliseconds timeout = ReadTimeout();
     for (Watched& bridge : watched_) {
       if (bridge.readTimeout != timeout) {
-        HidUart_SetTimeouts(bridge.handle, static_cast<uint32_t>(timeout.count()),
-                            kWriteTimeoutMs);
+        HidUart_SetTimeouts(bridge.handle, static_cast<uint32_t>(timeout.count()), kWriteTimeoutMs);
         bridge.readTimeout = timeout;
       }
     }

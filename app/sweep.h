@@ -35,6 +35,6 @@ std::vector<std::string> CollectSerials(uint32_t count);
 /// (whatever that read placed is not reported); the read's status is left in
 /// *status either way.
 int ReadAndReport(HID_UART_DEVICE handle, const char* serial, uint8_t* buffer, bool timestamps,
-                   HID_UART_STATUS* status);
+                  HID_UART_STATUS* status);
 
 #endif

@@ -33,9 +33,9 @@ TimestampText FormatTimestamp(const std::tm& local, int milliseconds, long utcOf
   const int minutes = static_cast<int>(std::min(std::labs(utcOffsetSeconds) / 60, 99L * 60 + 59));
   TimestampText stamp{};
   std::snprintf(stamp.text, sizeof stamp.text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d",
-                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                local.tm_min, local.tm_sec, milliseconds, utcOffsetSeconds < 0 ? '-' : '+',
-                minutes / 60, minutes % 60);
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, milliseconds, utcOffsetSeconds < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
   return stamp;
 }
 
