@@ -160,12 +160,11 @@ int main(int argc, char* argv[]) {
       const auto opened = connectedAt.find(serial);
       const bool counted = opened != connectedAt.end() && now >= settled && now < end;
       reports += counted ? 1 : 0;
-      for (long long last = (reported / kFrame + 1) * kFrame - 1; counted && last < reported + count;
-           last += kFrame) {
+      for (long long last = (reported / kFrame + 1) * kFrame - 1;
+           counted && last < reported + count; last += kFrame) {
         const double arrival = FrameEnd(last / kFrame);
-        delaysMs.push_back(
-            std::chrono::duration<double, std::milli>(now - opened->second).count() -
-            arrival * 1000.0);
+        delaysMs.push_back(std::chrono::duration<double, std::milli>(now - opened->second).count() -
+                           arrival * 1000.0);
       }
       reported += count;
     }
