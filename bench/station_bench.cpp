@@ -34,37 +34,38 @@ constexpr double kLineRate = 960.0;  // bytes a second at 9600 baud 8N1
 constexpr double kStreamStart = 0.1;
 constexpr int kFrame = 5;
 
-// Nanoseconds of CPU used by every thread of a process so far.
-long long CpuNanos(pid_t pid) {
+// The sum of a number read from a file of every thread of a process.
+template <typename ReadOne>
+long long SumOverThreads(pid_t pid, const char* file, ReadOne readOne) {
   long long total = 0;
   const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
   DIR* dir = opendir(tasks.c_str());
   if (dir == nullptr) return -1;
   while (const dirent* entry = readdir(dir)) {
     if (entry->d_name[0] == '.') continue;
-    std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
-    long long ran = 0;
-    if (stat >> ran) total += ran;
+    std::ifstream in(tasks + "/" + entry->d_name + "/" + file);
+    total += readOne(in);
   }
   closedir(dir);
   return total;
 }
 
+// Nanoseconds of CPU used by every thread of a process so far.
+long long CpuNanos(pid_t pid) {
+  return SumOverThreads(pid, "schedstat", [](std::ifstream& in) {
+    long long ran = 0;
+    return (in >> ran) ? ran : 0;
+  });
+}
+
 // Voluntary context switches of every thread: the times it slept and woke.
 long long Wakeups(pid_t pid) {
-  long long total = 0;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return -1;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    std::ifstream status(tasks + "/" + entry->d_name + "/status");
-    for (std::string line; std::getline(status, line);) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::atoll(line.c_str() + 24);
+  return SumOverThreads(pid, "status", [](std::ifstream& in) {
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atoll(line.c_str() + 24);
     }
-  }
-  closedir(dir);
-  return total;
+    return 0LL;
+  });
 }
 
 // Seconds after the open at which frame k's last byte arrives.
