@@ -13,9 +13,12 @@ constexpr int kHexChunk = 1000;
 
 }  // namespace
 
-void ReportBlock(const char* serial, const uint8_t* bytes, int count) {
+void ReportBlock(const char* serial, const uint8_t* bytes, int count, const char* timestamp) {
   static constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+  if (timestamp != nullptr) {
+    Print("%s ", timestamp);
+  }
   Print(">>>[DATA FROM %s, %d BYTE]\n", Printable(serial).text, count);
 
   // The value keeps the last eight bytes, big-endian: each byte pushes the

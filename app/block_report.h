@@ -8,7 +8,9 @@
 /// string and the byte count, the bytes in hex, their last eight bytes as a
 /// big-endian 64-bit value, bits 16 to 47 of that value as a ten-digit
 /// decimal, and a closing line; then flushes standard output so that a
-/// report is never held back in a buffer. count is 1 or more.
-void ReportBlock(const char* serial, const uint8_t* bytes, int count);
+/// report is never held back in a buffer. count is 1 or more. A timestamp,
+/// when given, starts the header line, followed by one space.
+void ReportBlock(const char* serial, const uint8_t* bytes, int count,
+                 const char* timestamp = nullptr);
 
 #endif

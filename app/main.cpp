@@ -4,7 +4,13 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
+
+#include "arguments.h"
+#include "device_text.h"
 #include "output.h"
+#include "station.h"
+#include "stop_request.h"
 #include "sweep.h"
 
 namespace {
@@ -30,11 +36,32 @@ void HoldStandardDescriptors() {
 
 }  // namespace
 
-int main(int /*argc*/, char* /*argv*/[]) {
+int main(int argc, char* argv[]) {
   HoldStandardDescriptors();
+  const Arguments arguments = ParseArguments(argc, argv);
+  if (arguments.action == Arguments::Action::kMisused) {
+    std::fprintf(stderr, "kestrune: unknown argument \"%s\"\n%s",
+                 Printable(arguments.unknown.c_str()).text, UsageText());
+    return 2;
+  }
   PrepareOutput();
+  if (arguments.action != Arguments::Action::kRun) {
+    Print("%s", arguments.action == Arguments::Action::kHelp ? HelpText() : VersionText());
+    FlushOutput();
+    return 0;
+  }
+
   Print("Starting Kestrune application\n");
   FlushOutput();
-  SweepDevices();
+  if (!arguments.watch) {
+    SweepDevices(arguments.timestamps);
+    return 0;
+  }
+  InstallStopHandlers();
+  StationOptions options;
+  options.timestamps = arguments.timestamps;
+  options.stopRequested = StopRequested;
+  WatchStation(options);
+  ConfirmStopped();
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "device_text.h"
 #include "hid_uart.h"
 #include "output.h"
+#include "timestamp.h"
 
 namespace {
 
@@ -27,6 +28,8 @@ void PrintVersion(const char* library, const LibraryVersion& version) {
         version.release != 0 ? "Release" : "Debug");
 }
 
+}  // namespace
+
 void ReportLibraryVersions() {
   LibraryVersion version{};
   HidUart_GetLibraryVersion(&version.major, &version.minor, &version.release);
@@ -36,8 +39,7 @@ void ReportLibraryVersions() {
   FlushOutput();
 }
 
-// Bytes asked of each read, and the size of the read buffer.
-constexpr uint32_t kReadSize = 1000;
+namespace {
 
 // Bytes to report after a read, or nothing when the bridge can no longer be
 // read: any status other than success and the read time-out, one outside the
@@ -54,31 +56,38 @@ std::optional<uint32_t> BlockCount(HID_UART_STATUS status, uint32_t bytesRead) {
 // billions of them cannot make the sweep exhaust memory.
 constexpr size_t kMaxSerials = 1 << 16;
 
-void CaptureBlocks(const char* serial) {
-  // Zero before every read, so that a library claiming more bytes than it
-  // placed shows zeros, never the stack's contents nor bytes of an earlier
-  // read as if they had just arrived.
+void CaptureBlocks(const char* serial, bool timestamps) {
   uint8_t buffer[kReadSize];
-  for (;;) {
-    std::fill_n(buffer, kReadSize, uint8_t{0});
-    uint32_t bytesRead = 0;
-    const HID_UART_STATUS status =
-        HidUart_Read(ConnectedDevice.handle, buffer, kReadSize, &bytesRead);
-    const std::optional<uint32_t> blockCount = BlockCount(status, bytesRead);
-    if (!blockCount) {
-      return;
-    }
-    if (*blockCount > 0) {
-      ReportBlock(serial, buffer, static_cast<int>(*blockCount));
-    }
+  HID_UART_STATUS status = HID_UART_SUCCESS;
+  while (ReadAndReport(ConnectedDevice.handle, serial, buffer, timestamps, &status) >= 0) {
   }
 }
 
-// The serial string of every bridge attached when the sweep starts, in index
-// order; an index whose string cannot be had is left out. They are all taken
-// before any bridge is read, because a bridge unplugged during its capture
-// moves the later ones down an index: walking indexes afterwards would pass
-// them over.
+}  // namespace
+
+int ReadAndReport(HID_UART_DEVICE handle, const char* serial, uint8_t* buffer, bool timestamps,
+                  HID_UART_STATUS* status) {
+  // Zero before every read, so that a library claiming more bytes than it
+  // placed shows zeros, never the stack's contents nor bytes of an earlier
+  // read as if they had just arrived.
+  std::fill_n(buffer, kReadSize, uint8_t{0});
+  uint32_t bytesRead = 0;
+  *status = HidUart_Read(handle, buffer, kReadSize, &bytesRead);
+  const std::optional<uint32_t> blockCount = BlockCount(*status, bytesRead);
+  if (!blockCount) {
+    return -1;
+  }
+  const int count = static_cast<int>(*blockCount);
+  if (count > 0) {
+    if (timestamps) {
+      ReportBlock(serial, buffer, count, LocalTimestamp(std::chrono::system_clock::now()).text);
+    } else {
+      ReportBlock(serial, buffer, count);
+    }
+  }
+  return count;
+}
+
 std::vector<std::string> CollectSerials(uint32_t count) {
   std::vector<std::string> serials;
   for (uint32_t index = 0; index < count; ++index) {
@@ -94,9 +103,10 @@ std::vector<std::string> CollectSerials(uint32_t count) {
   return serials;
 }
 
-}  // namespace
-
-void SweepDevices() {
+// The serial strings are all taken before any bridge is read, because a
+// bridge unplugged during its capture moves the later ones down an index:
+// walking indexes afterwards would pass them over.
+void SweepDevices(bool timestamps) {
   ReportLibraryVersions();
 
   uint32_t count = 0;
@@ -110,7 +120,7 @@ void SweepDevices() {
     if (!ConnectBySerial(serial.c_str())) {
       continue;
     }
-    CaptureBlocks(serial.c_str());
+    CaptureBlocks(serial.c_str(), timestamps);
     HidUart_Close(ConnectedDevice.handle);
   }
 }

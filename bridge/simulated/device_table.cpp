@@ -13,7 +13,7 @@ constexpr std::uintptr_t kHandleStep = 0x10;
 BridgeState::BridgeState(const BridgeSetup& declared, std::size_t index)
     : setup(declared),
       position(index),
-      attached(!declared.attachAfter),
+      attached(!declared.attachAfter && !declared.attachAt),
       line(declared.frames, declared.streams) {}
 
 DeviceTable::DeviceTable(Scenario scenario) : scenario_(std::move(scenario)) {
@@ -42,6 +42,11 @@ Nanos DeviceTable::LineTime(const BridgeState& bridge, Clock::time_point now) {
 
 void DeviceTable::Advance(Clock::time_point now) {
   for (BridgeState& bridge : bridges_) {
+    if (bridge.setup.attachAt && !bridge.attached &&
+        now >= loadedAt_ + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::nanoseconds(*bridge.setup.attachAt))) {
+      bridge.attached = true;
+    }
     const auto when = UnplugTime(bridge);
     if (when && now >= *when) bridge.unplugged = true;
   }

@@ -49,7 +49,7 @@ class DeviceTable {
   const Scenario& GetScenario() const { return scenario_; }
   std::vector<BridgeState>& Bridges() { return bridges_; }
 
-  /// Unplugs the bridges whose unplug time has come by `now`.
+  /// Attaches and unplugs the bridges whose time has come by `now`.
   void Advance(Clock::time_point now);
   /// When the bridge is due to be unplugged by time, if ever.
   std::optional<Clock::time_point> UnplugTime(const BridgeState& bridge) const;
@@ -81,6 +81,7 @@ class DeviceTable {
   std::array<std::uint32_t, kOpCount> globalCalls_{};
   std::map<std::uintptr_t, HandleState> handles_;
   std::uint64_t lastHandle_ = 0;
+  Clock::time_point loadedAt_ = Clock::now();  // for `attach at`
 };
 
 }  // namespace sim

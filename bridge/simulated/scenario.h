@@ -114,6 +114,8 @@ struct BridgeSetup {
   std::optional<std::uint32_t> readCount;
   std::vector<UnplugRule> unplugs;
   std::optional<AfterCall> attachAfter;
+  // Attached at this time since the library was loaded.
+  std::optional<Nanos> attachAt;
 };
 
 struct Scenario {

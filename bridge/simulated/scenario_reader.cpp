@@ -313,6 +313,12 @@ void ReadUnplug(Args& args, BridgeSetup& bridge) {
 }
 
 void ReadAttach(Args& args, BridgeSetup& bridge) {
+  if (args.NextIs("at")) {
+    args.Keyword("at");
+    bridge.attachAt = args.Time();
+    bridge.attachAfter.reset();
+    return;
+  }
   args.Keyword("after");
   const Op op = args.Operation();
   if (!IsGlobalOp(op)) {
@@ -321,6 +327,7 @@ void ReadAttach(Args& args, BridgeSetup& bridge) {
         "get-hid-library-version"};
   }
   bridge.attachAfter = AfterCall{op, args.CallNumber()};
+  bridge.attachAt.reset();
 }
 
 struct Directive {
@@ -373,7 +380,7 @@ constexpr Directive kDirectives[] = {
      [](Args& a, Target& t) { t.bridge->readCount = a.Number<std::uint32_t>(); }},
     {"unplug", "unplug at TIME | unplug after OPERATION N | unplug when-drained", true,
      [](Args& a, Target& t) { ReadUnplug(a, *t.bridge); }},
-    {"attach", "attach after get-num-devices N", true,
+    {"attach", "attach after get-num-devices N | attach at TIME", true,
      [](Args& a, Target& t) { ReadAttach(a, *t.bridge); }},
 };
 

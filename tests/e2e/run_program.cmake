@@ -7,11 +7,27 @@
 # Without SCENARIO the simulated bridge runs its built-in demo. With
 # EXPECTED_CALLS, the bridge's call log must hold lines that begin with those
 # lines, in that order (other lines may come between them). LINE_END=CRLF expects Windows text
-# mode, where every line of standard output ends in CR LF.
+# mode, where every line of standard output ends in CR LF. Whenever there is a call log, every
+# handle the bridge gave out must have been closed exactly once.
+#
+# Beside NAME.expected, a case may have:
+#   NAME.args    the program's arguments, on one line
+#   NAME.exit    the exit code expected (default 0)
+#   NAME.stderr  text that standard error must hold (without it, standard error must be empty)
+#   NAME.stop    a signal name on the first line (INT, TERM): the program is stopped with it once
+#                its output has as many lines as NAME.expected, or, when a second line is
+#                given, once that line has been printed (run_until.sh; POSIX hosts only)
+#   NAME.bytes   lines "SERIAL HEX": the block reports are then checked to be whole and to carry
+#                exactly these bytes of each bridge, in order, however the reads cut them;
+#                NAME.expected then holds only the other lines
+# With --timestamps among the arguments, every stamp before a report header must have the form
+# 2025-03-01T14:05:09.372+01:00, none may be earlier than the one before it, and each is
+# compared as "<time>".
 #
 # With KESTRUNE_E2E_VALGRIND set to ON in the environment (the valgrind test
 # preset does so), the program runs under valgrind's memcheck, and any memory
 # error or definite or indirect leak fails the case.
+cmake_policy(VERSION 3.25)
 foreach(required PROGRAM EXPECTED WORK_DIR)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "${required} is not set")
@@ -19,6 +35,17 @@ foreach(required PROGRAM EXPECTED WORK_DIR)
 endforeach()
 
 get_filename_component(name "${EXPECTED}" NAME_WE)
+get_filename_component(case_dir "${EXPECTED}" DIRECTORY)
+set(case "${case_dir}/${name}")
+set(program_arguments)
+if(EXISTS "${case}.args")
+  file(READ "${case}.args" text)
+  separate_arguments(program_arguments UNIX_COMMAND "${text}")
+endif()
+set(expected_exit 0)
+if(EXISTS "${case}.exit")
+  file(STRINGS "${case}.exit" expected_exit LIMIT_COUNT 1)
+endif()
 file(MAKE_DIRECTORY "${WORK_DIR}")
 set(actual "${WORK_DIR}/${name}.out")
 set(calls "${WORK_DIR}/${name}.calls")
@@ -41,31 +68,150 @@ if(under_valgrind)
               --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect)
 endif()
 
-execute_process(
-  COMMAND ${CMAKE_COMMAND} -E env ${environment} ${EMULATOR} ${checker} "${PROGRAM}"
-  OUTPUT_FILE "${actual}"
-  ERROR_VARIABLE errors
-  RESULT_VARIABLE exit_code
-  TIMEOUT 120)
-if(NOT exit_code STREQUAL "0")
-  message(FATAL_ERROR "${name}: the program exited with ${exit_code}\n${errors}")
+if(EXISTS "${case}.stop")
+  # The program runs until the signal comes: env execs it, so the signal
+  # reaches the program itself (or the emulator's process that is the program).
+  file(STRINGS "${case}.stop" stop)
+  list(GET stop 0 signal)
+  list(LENGTH stop stop_fields)
+  if(stop_fields GREATER 1)
+    list(GET stop 1 wait_line)
+    set(until "line:${wait_line}")
+  else()
+    file(STRINGS "${EXPECTED}" expected_lines)
+    list(LENGTH expected_lines count)
+    set(until "lines:${count}")
+  endif()
+  string(REPLACE "--unset=" "-u;" env_environment "${environment}")
+  execute_process(
+    COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/run_until.sh" ${signal} "${until}" "${actual}" env
+            ${env_environment} ${EMULATOR} ${checker} "${PROGRAM}" ${program_arguments}
+    ERROR_VARIABLE errors
+    RESULT_VARIABLE exit_code
+    TIMEOUT 150)
+else()
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env ${environment} ${EMULATOR} ${checker} "${PROGRAM}"
+            ${program_arguments}
+    OUTPUT_FILE "${actual}"
+    ERROR_VARIABLE errors
+    RESULT_VARIABLE exit_code
+    TIMEOUT 120)
 endif()
-if(NOT EMULATOR AND NOT errors STREQUAL "")
+if(NOT exit_code STREQUAL expected_exit)
+  message(FATAL_ERROR "${name}: the program exited with ${exit_code}, not ${expected_exit}\n${errors}")
+endif()
+if(EXISTS "${case}.stderr")
+  file(READ "${case}.stderr" wanted_errors)
+  string(REPLACE "\r\n" "\n" got_errors "${errors}")
+  string(FIND "${got_errors}" "${wanted_errors}" at)
+  if(at LESS 0)
+    message(FATAL_ERROR "${name}: standard error lacks\n${wanted_errors}\nit was:\n${errors}")
+  endif()
+elseif(NOT EMULATOR AND NOT errors STREQUAL "")
   message(FATAL_ERROR "${name}: unexpected output on standard error:\n${errors}")
 endif()
 
+set(compared "${actual}")
+if("--timestamps" IN_LIST program_arguments)
+  file(READ "${actual}" text)
+  set(digit "[0-9]")
+  set(stamp "${digit}${digit}${digit}${digit}-[01]${digit}-[0-3]${digit}T[0-2]${digit}:[0-5]${digit}:[0-6]${digit}[.]${digit}${digit}${digit}[+-][0-2]${digit}:[0-5]${digit}")
+  string(REGEX MATCHALL "(^|\n)${stamp} >>>" stamps "${text}")
+  set(previous "")
+  foreach(found IN LISTS stamps)
+    string(STRIP "${found}" found)
+    if(found STRLESS previous)
+      message(FATAL_ERROR "${name}: time stamp ${found} comes after ${previous}")
+    endif()
+    set(previous "${found}")
+  endforeach()
+  string(REGEX REPLACE "(^|\n)${stamp} >>>" "\\1<time> >>>" text "${text}")
+  set(compared "${WORK_DIR}/${name}.stamps-replaced")
+  file(WRITE "${compared}" "${text}")
+endif()
+
+if(EXISTS "${case}.bytes")
+  # The reports of several bridges, interleaved as their reads came: each one
+  # whole, each bridge's bytes complete and in order.
+  file(STRINGS "${compared}" lines)
+  list(LENGTH lines count)
+  set(others "")
+  set(serials)
+  set(index 0)
+  while(index LESS count)
+    list(GET lines ${index} line)
+    string(REGEX REPLACE "\r$" "" line "${line}")
+    math(EXPR index "${index} + 1")
+    if(NOT line MATCHES "^(<time> )?>>>\\[DATA FROM (.*), ([0-9]+) BYTE\\]$")
+      string(APPEND others "${line}\n")
+      continue()
+    endif()
+    set(serial "${CMAKE_MATCH_2}")
+    set(size "${CMAKE_MATCH_3}")
+    math(EXPR last "${index} + 3")
+    if(NOT last LESS count)
+      message(FATAL_ERROR "${name}: a report cut short: ${line}")
+    endif()
+    set(report)
+    foreach(at RANGE ${index} ${last})
+      list(GET lines ${at} part)
+      string(REGEX REPLACE "\r$" "" part "${part}")
+      list(APPEND report "${part}")
+    endforeach()
+    list(GET report 0 hex)
+    list(GET report 3 close)
+    math(EXPR digits "2 * ${size}")
+    string(LENGTH "${hex}" hex_length)
+    math(EXPR hex_length "${hex_length} - 4")
+    if(NOT hex MATCHES "^  0x[0-9A-F]+$" OR NOT hex_length EQUAL digits OR NOT close STREQUAL "<<<")
+      message(FATAL_ERROR "${name}: a report that is not whole: ${line} ${report}")
+    endif()
+    string(SUBSTRING "${hex}" 4 -1 hex)
+    if(NOT serial IN_LIST serials)
+      list(APPEND serials "${serial}")
+      set("bytes_${serial}" "")
+    endif()
+    string(APPEND "bytes_${serial}" "${hex}")
+    math(EXPR index "${last} + 1")
+  endwhile()
+  file(STRINGS "${case}.bytes" wanted)
+  foreach(entry IN LISTS wanted)
+    string(REGEX MATCH "^([^ ]*) ([0-9A-F]*)$" matched "${entry}")
+    set(serial "${CMAKE_MATCH_1}")
+    if(NOT "${bytes_${serial}}" STREQUAL "${CMAKE_MATCH_2}")
+      message(FATAL_ERROR "${name}: the bytes reported from ${serial} are not those sent, in order; "
+                          "the output is ${actual}")
+    endif()
+  endforeach()
+  set(compared "${WORK_DIR}/${name}.other-lines")
+  file(WRITE "${compared}" "${others}")
+endif()
+
 set(expected_file "${EXPECTED}")
-if(LINE_END STREQUAL "CRLF")
+if(LINE_END STREQUAL "CRLF" AND NOT compared STREQUAL actual)
+  # file(READ) drops carriage returns, so the rewritten output has plain line
+  # ends: those of the raw output are checked here instead.
+  file(READ "${actual}" hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\1 " hex "${hex}")
+  string(REGEX MATCHALL " 0a " line_ends " ${hex}")
+  string(REGEX MATCHALL "0d 0a " crlf_ends "${hex}")
+  list(LENGTH line_ends line_end_count)
+  list(LENGTH crlf_ends crlf_count)
+  if(NOT line_end_count EQUAL crlf_count)
+    message(FATAL_ERROR "${name}: a line of ${actual} does not end in CR LF")
+  endif()
+elseif(LINE_END STREQUAL "CRLF")
   file(READ "${EXPECTED}" text)
   string(REPLACE "\n" "\r\n" text "${text}")
   set(expected_file "${WORK_DIR}/${name}.expected-crlf")
   file(WRITE "${expected_file}" "${text}")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${expected_file}" "${actual}"
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${expected_file}" "${compared}"
                 RESULT_VARIABLE differs)
 if(differs)
-  file(READ "${actual}" got)
-  message(FATAL_ERROR "${name}: output differs from ${EXPECTED}; it was (${actual}):\n${got}")
+  file(READ "${compared}" got)
+  message(FATAL_ERROR "${name}: output differs from ${EXPECTED}; it was (${compared}):\n${got}")
 endif()
 
 if(DEFINED EXPECTED_CALLS)
@@ -89,4 +235,26 @@ if(DEFINED EXPECTED_CALLS)
                           "in that order; its call log is ${calls}")
     endif()
   endforeach()
+endif()
+
+if(EXISTS "${calls}")
+  # Every handle given out is closed once: none left open, none closed twice.
+  file(STRINGS "${calls}" opens REGEX "^HidUart_Open .* -> 0x00 handle=")
+  file(STRINGS "${calls}" closes REGEX "^HidUart_Close handle=")
+  set(opened)
+  foreach(line IN LISTS opens)
+    string(REGEX MATCH "handle=([0-9]+)$" matched "${line}")
+    list(APPEND opened "${CMAKE_MATCH_1}")
+  endforeach()
+  set(closed)
+  foreach(line IN LISTS closes)
+    string(REGEX MATCH "^HidUart_Close handle=([^ ]+) " matched "${line}")
+    list(APPEND closed "${CMAKE_MATCH_1}")
+  endforeach()
+  list(SORT opened COMPARE NATURAL)
+  list(SORT closed COMPARE NATURAL)
+  if(NOT "${opened}" STREQUAL "${closed}")
+    message(FATAL_ERROR "${name}: handles opened (${opened}) and closed (${closed}) differ; "
+                        "its call log is ${calls}")
+  endif()
 endif()

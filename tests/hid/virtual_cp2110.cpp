@@ -10,7 +10,7 @@
 //                       [--log FILE] [--log-times] [--record FILE] STEP...
 // Steps, run in order:
 //   wait-open          wait until the host enables the UART once more (at most
-//                      60 s)
+//                      300 s: a loaded machine may take long to start the host)
 //   sleep MS           keep answering requests for MS milliseconds
 //   frame HEX          send these bytes (as few reports as fit)
 //   stream N RATE MAX  send N pseudo-random bytes at RATE bytes/s at most, in
@@ -319,7 +319,7 @@ bool Stream(Device& device, const Options& options, long total, long rate, long 
 }
 
 bool WaitOpen(Device& device, const Options& options) {
-  const auto giveUp = Clock::now() + std::chrono::seconds(60);
+  const auto giveUp = Clock::now() + std::chrono::seconds(300);
   const int before = device.timesEnabled;
   while (device.timesEnabled == before) {
     if (Clock::now() >= giveUp ||

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scenario_reader.h"
@@ -218,6 +219,31 @@ bridge "C"
   EXPECT_EQ(read.status, HID_UART_DEVICE_IO_FAILED);
   EXPECT_EQ(read.count, 0u);
   EXPECT_EQ(SetUartConfig(a, 9600, 3, 0, 0, 0), HID_UART_DEVICE_IO_FAILED);
+}
+
+TEST_F(Operations, BridgesAttachAtTheirTimeAndOneSerialComesBack) {
+  Use(R"(bridge "R"
+  unplug after read 1
+bridge "N"
+  attach at 0.05
+bridge "R"
+  attach at 0.1
+  frame at 0 42
+)");
+  EXPECT_EQ(Count(), 1u);
+  const HID_UART_DEVICE first = OpenAt(0, 1);
+  EXPECT_EQ(ReadFrom(first, 1).status, HID_UART_READ_TIMED_OUT);
+  EXPECT_EQ(Count(), 0u);
+  std::this_thread::sleep_for(milliseconds(60));
+  EXPECT_EQ(Count(), 1u);
+  EXPECT_EQ(StringAt(0), "N");
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(StringAt(1), "R");
+  EXPECT_EQ(StringAt(1, HID_UART_GET_PATH_STR), "sim:bridge/2");
+  // The bridge plugged in again has a line of its own, from its own open.
+  const HID_UART_DEVICE again = OpenAt(1, 1000);
+  EXPECT_EQ(ReadFrom(again, 1).bytes, Bytes{0x42});
+  EXPECT_EQ(ReadFrom(first, 1).status, HID_UART_DEVICE_IO_FAILED);
 }
 
 TEST_F(Operations, ReadsReturnWhenFilledOrAtTheTimeout) {

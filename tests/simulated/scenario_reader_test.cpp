@@ -41,6 +41,8 @@ TEST(ScenarioReader, MalformedInputNamesLineAndFault) {
       {"bridge \"S\"\nread-back speed 9600", 2, "unknown read-back field \"speed\""},
       {"bridge \"S\"\nunplug later", 2, "malformed \"unplug\""},
       {"bridge \"S\"\nattach after open 1", 2, "attach only after get-num-devices"},
+      {"bridge \"S\"\nattach at", 2, "usage: attach after"},
+      {"bridge \"S\"\nattach at soon", 2, "bad time \"soon\""},
       {"\"S1\"", 1, "must start with a directive"},
       {"bridge \"S\"\nproduct \x01\xFF", 2, "malformed \"product\""},
   };
@@ -79,6 +81,8 @@ bridge "S1 \"q\" \\ \x00\xfe #"
   unplug when-drained
   attach after get-num-devices 1
 bridge ""
+  attach after get-num-devices 2
+  attach at 2.5
 )",
                                            "ok.scenario");
   ASSERT_TRUE(result.scenario.has_value()) << result.error;
@@ -119,7 +123,11 @@ bridge ""
   EXPECT_EQ(b.unplugs[1].op, Op::GetString);
   ASSERT_TRUE(b.attachAfter.has_value());
   EXPECT_EQ(b.attachAfter->call, 1u);
+  EXPECT_FALSE(b.attachAt.has_value());
   EXPECT_EQ(s.bridges[1].serial, "");
+  // Of the two ways to attach, the last one given counts.
+  EXPECT_FALSE(s.bridges[1].attachAfter.has_value());
+  EXPECT_EQ(s.bridges[1].attachAt, 2'500'000'000);
 }
 
 TEST(ScenarioReader, ShippedScenariosAndDemoParse) {

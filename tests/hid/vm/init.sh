@@ -175,6 +175,56 @@ bridge stream256k S1 wait-open sleep 500 stream 262144 $STREAM_RATE 63 sleep 100
 run_program stream256k
 check_stream stream256k S1
 
+# Station mode: two bridges stream at once; S1 is unplugged during its stream
+# and plugged in again with the same serial string while S2 goes on; the
+# program is stopped with SIGINT. The reports of each bridge must carry
+# exactly the bytes it sent, in order, and the other lines are known.
+bridge station S1 wait-open sleep 300 stream 1500 960 8 unplug
+first_s1=${PIDS##* }
+bridge station S2 wait-open sleep 300 stream 4000 960 8 sleep 8000 unplug
+cd $PROGRAM_DIR
+./kestrune --watch > $OUT/station.raw &
+station_pid=$!
+cd /
+start=$(date +%s)
+wait $first_s1
+bridge station-again S1 wait-open sleep 300 stream 1000 960 8 sleep 500 unplug
+wait ${PIDS##* }
+sleep 1
+kill -INT $station_pid
+wait $station_pid
+echo $? > $OUT/station.rc
+for pid in $PIDS; do wait $pid; done
+PIDS=""
+wait_hidraw 0 || echo "VM: bridges left behind"
+echo "VM: case station took $(($(date +%s) - start)) s"
+awk '/^>>>\[DATA FROM .*, [0-9]+ BYTE\]$/ {
+    name = $0; sub(/^>>>\[DATA FROM /, "", name); sub(/, [0-9]+ BYTE\]$/, "", name)
+    getline hex; getline wide; getline decimal; getline closing
+    if (substr(hex, 1, 4) != "  0x" || closing != "<<<") print "BAD BLOCK: " $0
+    data[name] = data[name] substr(hex, 5); next }
+  { print }
+  END { for (name in data) print name > "/tmp/cases/station.serials"
+        for (name in data) print data[name] > "/tmp/cases/station.data." name }' \
+  $OUT/station.raw > $OUT/station.lines
+hex_of() { cat "$@" | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F; }
+cat /expected/head.txt /expected/station.out > $OUT/station.expected
+echo "----- BEGIN OUTPUT station"
+cat $OUT/station.lines
+echo "----- END OUTPUT station"
+if [ "$(cat $OUT/station.rc)" != 0 ]; then
+  fail station "exit code $(cat $OUT/station.rc)"
+elif ! cmp -s $OUT/station.expected $OUT/station.lines; then
+  fail station "lines differ"; diff $OUT/station.expected $OUT/station.lines
+elif [ "$(cat $OUT/station.data.S1)" != "$(hex_of $OUT/station.S1.bin $OUT/station-again.S1.bin)" ]; then
+  fail station "the bytes of S1 differ"
+elif [ "$(cat $OUT/station.data.S2)" != "$(hex_of $OUT/station.S2.bin)" ]; then
+  fail station "the bytes of S2 differ"
+else
+  echo "CASE station: PASS ($(wc -c < $OUT/station.S1.bin) + $(wc -c < $OUT/station-again.S1.bin)" \
+    "bytes from S1, $(wc -c < $OUT/station.S2.bin) from S2, in order)"
+fi
+
 cat $OUT/*.stderr 2>/dev/null
 if [ $FAILED = 0 ]; then echo "VM: ALL CASES PASSED"; else echo "VM: SOME CASES FAILED"; fi
 sync

@@ -34,14 +34,18 @@ bridge() {
   wait_hidraw $((before + 1)) || echo "VM: bridge $serial did not appear"
 }
 
-# Starts a fresh wine server and waits (at most 90 s) until the library sees
-# $1 bridges.
+# Starts a fresh wine server and waits (at most 300 s: wine starts slowly
+# under emulation, the more so on a busy machine) until the library sees $1
+# bridges.
 start_wine() {
-  local seen
+  local seen start=$SECONDS
   $wineserver -p
-  for _ in $(seq 90); do
+  while [ $((SECONDS - start)) -lt 300 ]; do
     seen=$(cd "$opt" && $wine list_bridges.exe 2> /dev/null | tr -d '\r' | head -1)
-    [ "$seen" = "$1" ] && return 0
+    if [ "$seen" = "$1" ]; then
+      echo "VM: wine saw the bridges after $((SECONDS - start)) s"
+      return 0
+    fi
     sleep 1
   done
   echo "VM: the library saw ${seen:-nothing}, not $1 bridges"

@@ -92,7 +92,7 @@ rm -rf "$root"
 console=$share/console.log
 echo "wine-vm: booting $(basename "$vmlinuz")"
 start=$(date +%s)
-timeout 600 qemu-system-x86_64 -accel tcg -m 3072 -smp 2 -nographic -no-reboot \
+timeout 1200 qemu-system-x86_64 -accel tcg -m 3072 -smp 2 -nographic -no-reboot \
   -kernel "$vmlinuz" -initrd "$share/initrd.gz" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
   -virtfs local,path="$share",mount_tag=share,security_model=none,multidevs=remap \

@@ -1,0 +1,195 @@
+#include "station.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "fake_bridge.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::string Connected(const std::string& serial) {
+  return "Vendor ID = 10C4, Product ID = EA80\nPart Number = 10, Version = 1\n"
+         "Path = fake/0\nManufacturer = Maker\nProduct = Bridge\nConnected to " +
+         serial + "\n";
+}
+
+std::string Report(const std::string& serial, uint8_t byte) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                ">>>[DATA FROM %s, 1 BYTE]\n  0x%02X\n  HEX (64-bit): %016X\n"
+                "  Decimal (10 Digits): 0000000000\n<<<\n",
+                serial.c_str(), byte, byte);
+  return text;
+}
+
+std::deque<fake::Read> Quiet(size_t count) {
+  return std::deque<fake::Read>(count, fake::Read{HID_UART_READ_TIMED_OUT, {}, {}});
+}
+
+fake::Bridge& AddBridge(const std::string& serial, std::deque<fake::Read> reads) {
+  fake::State().bridges.emplace_back();
+  fake::Bridge& bridge = fake::State().bridges.back();
+  bridge.serial = serial;
+  bridge.reads = std::move(reads);
+  return bridge;
+}
+
+size_t Reads() { return fake::CallsStartingWith("Read ").size(); }
+
+// Runs the station, listing the bridges before every round, until `reads`
+// reads have been made; events[N] runs right after the Nth read. Returns what
+// it printed after the two version lines.
+std::string Watch(size_t reads, std::map<size_t, std::function<void()>> events = {}) {
+  fake::State().afterCall = [events](const std::string& call) {
+    const auto event = events.find(Reads());
+    if (call.rfind("Read ", 0) == 0 && event != events.end()) {
+      event->second();
+    }
+  };
+  StationOptions options;
+  options.round = std::chrono::milliseconds(1);
+  options.survey = std::chrono::milliseconds(0);
+  options.stopRequested = [reads] { return Reads() >= reads; };
+  testing::internal::CaptureStdout();
+  WatchStation(options);
+  const std::string output = testing::internal::GetCapturedStdout();
+  return output.substr(output.find('\n', output.find('\n') + 1) + 1);
+}
+
+// Every handle opened was closed once, when the station returned.
+void ExpectEveryHandleClosedOnce() {
+  std::map<size_t, int> once;
+  for (size_t handle = 1; handle <= fake::State().openedBridge.size(); ++handle) {
+    once[handle] = 1;
+  }
+  EXPECT_EQ(fake::State().closes, once);
+}
+
+class StationTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    ConnectedDevice = ConnectedDeviceRecord{};
+  }
+  void TearDown() override { ExpectEveryHandleClosedOnce(); }
+};
+
+TEST_F(StationTest, ReadsEveryBridgeInTurnWithTheRoundShared) {
+  AddBridge("A", {{0x12, {0xA1}, {}}, {0x12, {}, {}}, {0x00, {0xA2}, {}}});
+  AddBridge("B", {{0x12, {0xB1}, {}}, {0x12, {0xB2}, {}}, {0x12, {}, {}}});
+  fake::State().bridges[0].reads.insert(fake::State().bridges[0].reads.end(), 10, {0x12, {}, {}});
+  fake::State().bridges[1].reads.insert(fake::State().bridges[1].reads.end(), 10, {0x12, {}, {}});
+  AddBridge("A", Quiet(10));  // the same serial string again: left alone
+  EXPECT_EQ(Watch(8), "Number of connected CP2110 HID devices = 3\n" + Connected("A") +
+                          Connected("B") + Report("A", 0xA1) + Report("B", 0xB1) +
+                          Report("B", 0xB2) + Report("A", 0xA2));
+  EXPECT_EQ(fake::CallsStartingWith("Open").size(), 2u);
+  // The connections' 200 ms, then 1 ms each once both are connected.
+  EXPECT_EQ(fake::CallsStartingWith("SetTimeouts"),
+            (std::vector<std::string>{"SetTimeouts handle=1 read=200 write=2000 -> 0x00",
+                                      "SetTimeouts handle=2 read=200 write=2000 -> 0x00",
+                                      "SetTimeouts handle=1 read=1 write=2000 -> 0x00",
+                                      "SetTimeouts handle=2 read=1 write=2000 -> 0x00"}));
+}
+
+// Bridges that fail, leave and come back, against one healthy bridge H.
+struct Comings {
+  const char* name;
+  std::deque<fake::Read> reads;  // of bridge X, whose first open may fail
+  HID_UART_STATUS openStatus;
+  std::map<size_t, std::function<void()>> events;  // by read of the run
+  size_t reads_;
+  std::string expected;  // after H's connection
+  size_t opensOfX;
+};
+
+fake::Bridge& X() { return fake::State().bridges[1]; }
+void Detach() { X().attached = false; }
+void Attach() {
+  X().attached = true;
+  X().failures.clear();
+}
+
+TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
+  const std::string xConnected = Connected("X");
+  const Comings cases[] = {
+      {"a failed connection is not retried until the bridge was detached",
+       Quiet(50),
+       HID_UART_DEVICE_ACCESS_ERROR,
+       {{5, Detach}, {8, Attach}},
+       12,
+       "Error: Device access error\n" + xConnected,
+       2},
+      {"a bridge unplugged and plugged in again is connected again",
+       {{0x12, {0x01}, {}}},
+       HID_UART_SUCCESS,
+       {{4,
+         [] {
+           Detach();
+           X().reads = Quiet(50);
+         }},
+        {7, Attach}},
+       12,
+       xConnected + Report("X", 0x01) + "Disconnected from X: Device I/O failed\n" + xConnected,
+       2},
+      {"reads that fail twice with nothing between hold the bridge until detached",
+       {{0x10, {}, {}}, {0x10, {0x55}, {}}, {0x12, {0x66}, {}}},
+       HID_UART_SUCCESS,
+       {{9, Detach}, {10, Attach}},
+       14,
+       xConnected + "Disconnected from X: Read error\n" + xConnected +
+           "Disconnected from X: Read error\n" + xConnected + Report("X", 0x66) +
+           "Disconnected from X: Device I/O failed\n",
+       3},
+      {"a byte read between two failures earns another connection",
+       {{0x10, {}, {}}, {0x12, {0x77}, {}}, {0x14, {}, {}}, {0x14, {}, {}}},
+       HID_UART_SUCCESS,
+       {},
+       14,
+       xConnected + "Disconnected from X: Read error\n" + xConnected + Report("X", 0x77) +
+           "Disconnected from X: Device I/O failed\n" + xConnected +
+           "Disconnected from X: Device I/O failed\n",
+       3},
+  };
+  for (const Comings& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    AddBridge("H", Quiet(50));
+    AddBridge("X", c.reads);
+    if (c.openStatus != HID_UART_SUCCESS) {
+      X().failures["GetPartNumber"] = c.openStatus;
+    }
+    const std::string output = Watch(c.reads_, c.events);
+    EXPECT_EQ(output, "Number of connected CP2110 HID devices = 2\n" + Connected("H") + c.expected);
+    size_t opens = 0;
+    for (size_t bridge : fake::State().openedBridge) {
+      opens += bridge == 1 ? 1 : 0;
+    }
+    EXPECT_EQ(opens, c.opensOfX);
+    ExpectEveryHandleClosedOnce();
+  }
+}
+
+TEST_F(StationTest, ReadsThatReturnAtOnceDoNotMakeABusyLoop) {
+  AddBridge("A", Quiet(100000));
+  StationOptions options;
+  options.round = std::chrono::milliseconds(100);
+  options.survey = std::chrono::milliseconds(1000);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+  options.stopRequested = [end] { return std::chrono::steady_clock::now() >= end; };
+  testing::internal::CaptureStdout();
+  WatchStation(options);
+  testing::internal::GetCapturedStdout();
+  // Each round is stretched to the 100 ms its read should have waited.
+  EXPECT_LE(Reads(), 5u);
+}
+
+}  // namespace
