@@ -15,8 +15,6 @@ done
 share=@SHARE@
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host \
   || echo "VM: cannot mount the host's files"
-mount -t 9p -o trans=virtio,version=9p2000.L,cache=mmap,msize=512000 share /host$share \
-  || echo "VM: cannot mount the share"
 mount -t proc proc /host/proc
 mount -t sysfs sysfs /host/sys
 mount -t devtmpfs devtmpfs /host/dev
@@ -25,8 +23,13 @@ mount -t devpts devpts /host/dev/pts
 for dir in dev/shm tmp run; do
   mount -t tmpfs tmpfs /host/$dir
 done
+# Last, since the share may lie below one of those (a build folder in /tmp):
+# its mount point is then made in the fresh tmpfs.
+mkdir -p /host$share 2> /dev/null
+mount -t 9p -o trans=virtio,version=9p2000.L,cache=mmap,msize=512000 share /host$share \
+  || echo "VM: cannot mount the share"
 echo "VM: ready"
 chroot /host /usr/bin/env -i PATH=/usr/bin:/bin HOME=$share/home WINEPREFIX=$share/prefix \
-  WINEDEBUG=-all /bin/bash @CASES@ $share @QUIET_SECONDS@
+  WINEDEBUG=-all /bin/bash $share/cases.sh $share @QUIET_SECONDS@
 sync
 poweroff -f

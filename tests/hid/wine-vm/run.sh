@@ -63,6 +63,9 @@ mkdir -p "$share/opt" "$share/bin" "$results" "$share/home"
 cp "$windows/kestrune.exe" "$windows/hid/SLABHIDtoUART.dll" "$windows/hid/list_bridges.exe" \
   "$share/opt/"
 cp "$linux/virtual_cp2110" "$share/bin/"
+# The cases run from the share: the host's files below /tmp are hidden in the
+# VM, which gives wine a /tmp of its own.
+cp "$here/cases.sh" "$share/"
 
 # The version lines depend on the build, not on the bridges: taken from a run
 # on the host, where no bridge is attached. It also shows that the library
@@ -83,8 +86,7 @@ for module in virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev vir
   9pnet_virtio netfs fscache 9p hid hid-generic uhid; do
   find "$kernel_modules" -name "$module.ko" -exec cp {} "$root/modules/" \;
 done
-sed -e "s|@SHARE@|$share|g" -e "s|@CASES@|$here/cases.sh|g" \
-  -e "s|@QUIET_SECONDS@|${WINE_VM_QUIET_SECONDS:-0}|g" "$here/init.sh" > "$root/init"
+sed -e "s|@SHARE@|$share|g" -e "s|@QUIET_SECONDS@|${WINE_VM_QUIET_SECONDS:-0}|g" "$here/init.sh" > "$root/init"
 chmod +x "$root/init"
 (cd "$root" && find . | $busybox cpio -o -H newc 2> /dev/null | gzip -1) > "$share/initrd.gz"
 rm -rf "$root"
