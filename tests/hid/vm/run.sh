@@ -7,13 +7,15 @@
 # Usage: tests/hid/vm/run.sh BUILD_DIR
 # Needs qemu-system-x86, busybox-static and apt-get (the kernel package is
 # fetched once into BUILD_DIR/vm/cache). No root needed. Exits nonzero on any
-# failure. VM_STREAM_RATE sets the pace of the 256 KiB stream in bytes/s.
+# failure. VM_KERNEL_CACHE names another folder for the kernel package (one
+# build's cache serves another). VM_STREAM_RATE sets the pace of the 256 KiB
+# stream in bytes/s.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 work=$build/vm
-cache=$work/cache
+cache=${VM_KERNEL_CACHE:-$work/cache}
 stream_rate=${VM_STREAM_RATE:-20000}
 
 die() { echo "vm: $*" >&2; exit 1; }
