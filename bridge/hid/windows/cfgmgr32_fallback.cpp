@@ -161,27 +161,3 @@ bool UsesCfgmgr32Fallback() {
 }
 
 }  // namespace hidbridge
-
-extern "C" FARPROC WINAPI KestruneResolveProcedure(HMODULE module, LPCSTR name) {
-  using namespace hidbridge;
-  struct Fallback {
-    const char* name;
-    FARPROC procedure;
-  };
-  static const Fallback kFallbacks[] = {
-      {"CM_Get_Device_Interface_List_SizeW", AsProcedure(&FallbackInterfaceListSize)},
-      {"CM_Get_Device_Interface_ListW", AsProcedure(&FallbackInterfaceList)},
-      {"CM_Get_Device_Interface_PropertyW", AsProcedure(&FallbackInterfaceProperty)},
-  };
-  // A name may also be an ordinal, a number below 0x10000.
-  const bool byName = reinterpret_cast<uintptr_t>(name) > 0xFFFF;
-  if (byName && module != nullptr && module == GetModuleHandleW(L"cfgmgr32.dll") &&
-      UsesCfgmgr32Fallback()) {
-    for (const Fallback& fallback : kFallbacks) {
-      if (std::strcmp(name, fallback.name) == 0) {
-        return fallback.procedure;
-      }
-    }
-  }
-  return GetProcAddress(module, name);
-}

@@ -13,22 +13,6 @@
 // After windows.h, which it needs.
 #include <devpropdef.h>
 
-#ifdef __cplusplus
-extern "C" {
-#endif
-
-/// Stands in for GetProcAddress in hidapi's Windows backend (the build makes
-/// the backend call this one). Returns what GetProcAddress returns, except
-/// for the three interface functions of a cfgmgr32.dll that lacks
-/// CM_Get_Device_Interface_PropertyW: those come from the SetupAPI fallback
-/// below.
-FARPROC WINAPI KestruneResolveProcedure(HMODULE module, LPCSTR name);
-
-#ifdef __cplusplus
-}
-#endif
-
-#ifdef __cplusplus
 #include <cstdint>
 
 namespace hidbridge {
@@ -59,18 +43,10 @@ DWORD __stdcall FallbackInterfaceProperty(const WCHAR* interfacePath, const DEVP
                                           DEVPROPTYPE* type, BYTE* buffer, ULONG* size,
                                           ULONG flags);
 
-/// A function as GetProcAddress hands it out. The detour through a function
-/// of no arguments is the cast that compilers accept without a warning.
-template <typename Function>
-FARPROC AsProcedure(Function* function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
 /// True when the system's cfgmgr32.dll lacks what hidapi needs, so that the
 /// fallback is used.
 bool UsesCfgmgr32Fallback();
 
 }  // namespace hidbridge
-#endif
 
 #endif

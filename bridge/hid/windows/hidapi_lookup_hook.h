@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "cfgmgr32_fallback.h"
+#include "procedure_lookup.h"
 
 #define GetProcAddress KestruneResolveProcedure
 

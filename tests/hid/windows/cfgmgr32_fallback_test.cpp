@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "procedure_lookup.h"
+
 namespace hidbridge {
 namespace {
 
