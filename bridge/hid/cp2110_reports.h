@@ -29,9 +29,9 @@ constexpr size_t kMaxReportSize = 64;
 /// Value of report 0x43 that empties the receive FIFO.
 constexpr uint8_t kPurgeReceiveFifo = 0x02;
 
-/// Input reports the system keeps for one open device before it drops newer
-/// ones (hidraw's queue; Windows keeps fewer by default).
-constexpr int kMaxQueuedReports = 64;
+/// The most input reports a system keeps for one open device before it drops
+/// some: hidraw keeps 64, and the library asks Windows to keep 512.
+constexpr int kMaxQueuedReports = 512;
 
 /// Feature report 0x50 as sent: ID, baud rate (most significant byte first),
 /// parity, flow control, data bits, stop bits.
