@@ -83,6 +83,22 @@ Bridge* Opened(HID_UART_DEVICE device) {
   return bridge == nullptr || closes.find(HandleNumber(device)) != closes.end() ? nullptr : bridge;
 }
 
+// What an operation on a handle gets: an invalid handle, a failed transfer
+// to a detached bridge, or the status scripted for the call. `bridge` is set
+// only when the operation reached the bridge.
+HID_UART_STATUS Reach(HID_UART_DEVICE device, const std::string& operation, Bridge*& bridge) {
+  bridge = nullptr;
+  Bridge* opened = Opened(device);
+  if (opened == nullptr) {
+    return HID_UART_INVALID_HANDLE;
+  }
+  if (!opened->attached) {
+    return HID_UART_DEVICE_IO_FAILED;
+  }
+  bridge = opened;
+  return Failure(*opened, operation);
+}
+
 void WriteJunk(const Bridge& bridge, char* out) {
   if (bridge.junkOnFailure) {
     std::memcpy(out, bridge.junkOnFailure->data(),
@@ -194,14 +210,8 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
 HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumber,
                                       uint8_t* version) {
   const std::string call = "GetPartNumber handle=" + std::to_string(fake::HandleNumber(device));
-  Bridge* bridge = fake::Opened(device);
-  if (bridge == nullptr) {
-    return Record(call, HID_UART_INVALID_HANDLE);
-  }
-  if (!bridge->attached) {
-    return Record(call, HID_UART_DEVICE_IO_FAILED);
-  }
-  const HID_UART_STATUS status = fake::Failure(*bridge, "GetPartNumber");
+  Bridge* bridge = nullptr;
+  const HID_UART_STATUS status = fake::Reach(device, "GetPartNumber", bridge);
   if (status == 0) {
     *partNumber = bridge->partNumber;
     *version = bridge->version;
@@ -215,14 +225,8 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
                            " " + std::to_string(baudRate) + " " + std::to_string(dataBits) + " " +
                            std::to_string(parity) + " " + std::to_string(stopBits) + " " +
                            std::to_string(flowControl);
-  Bridge* bridge = fake::Opened(device);
-  if (bridge == nullptr) {
-    return Record(call, HID_UART_INVALID_HANDLE);
-  }
-  if (!bridge->attached) {
-    return Record(call, HID_UART_DEVICE_IO_FAILED);
-  }
-  const HID_UART_STATUS status = fake::Failure(*bridge, "SetUartConfig");
+  Bridge* bridge = nullptr;
+  const HID_UART_STATUS status = fake::Reach(device, "SetUartConfig", bridge);
   if (status == 0) {
     State().written[fake::HandleNumber(device)] = {baudRate, dataBits, parity, stopBits,
                                                    flowControl};
@@ -233,14 +237,8 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
 HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate, uint8_t* dataBits,
                                       uint8_t* parity, uint8_t* stopBits, uint8_t* flowControl) {
   const std::string call = "GetUartConfig handle=" + std::to_string(fake::HandleNumber(device));
-  Bridge* bridge = fake::Opened(device);
-  if (bridge == nullptr) {
-    return Record(call, HID_UART_INVALID_HANDLE);
-  }
-  if (!bridge->attached) {
-    return Record(call, HID_UART_DEVICE_IO_FAILED);
-  }
-  const HID_UART_STATUS status = fake::Failure(*bridge, "GetUartConfig");
+  Bridge* bridge = nullptr;
+  const HID_UART_STATUS status = fake::Reach(device, "GetUartConfig", bridge);
   if (status == 0 && !bridge->readBackWritesNothing) {
     // A bridge runs at 115200 baud, 8N1, until a setting is written.
     const auto written = State().written.find(fake::HandleNumber(device));
@@ -263,31 +261,19 @@ HID_UART_STATUS HidUart_SetTimeouts(HID_UART_DEVICE device, uint32_t readTimeout
   const std::string call = "SetTimeouts handle=" + std::to_string(fake::HandleNumber(device)) +
                            " read=" + std::to_string(readTimeout) +
                            " write=" + std::to_string(writeTimeout);
-  Bridge* bridge = fake::Opened(device);
-  if (bridge == nullptr) {
-    return Record(call, HID_UART_INVALID_HANDLE);
-  }
-  if (!bridge->attached) {
-    return Record(call, HID_UART_DEVICE_IO_FAILED);
-  }
-  return Record(call, fake::Failure(*bridge, "SetTimeouts"));
+  Bridge* bridge = nullptr;
+  return Record(call, fake::Reach(device, "SetTimeouts", bridge));
 }
 
 HID_UART_STATUS HidUart_GetOpenedString(HID_UART_DEVICE device, char* deviceString,
                                         uint32_t options) {
   const std::string call = "GetOpenedString handle=" + std::to_string(fake::HandleNumber(device)) +
                            " kind=" + std::to_string(options);
-  Bridge* bridge = fake::Opened(device);
-  if (bridge == nullptr) {
-    return Record(call, HID_UART_INVALID_HANDLE);
-  }
-  if (!bridge->attached) {
-    return Record(call, HID_UART_DEVICE_IO_FAILED);
-  }
-  const HID_UART_STATUS status = fake::Failure(*bridge, "GetOpenedString");
+  Bridge* bridge = nullptr;
+  const HID_UART_STATUS status = fake::Reach(device, "GetOpenedString", bridge);
   if (status == 0) {
     fake::WriteString(*bridge, fake::StringOf(*bridge, options), deviceString);
-  } else {
+  } else if (bridge != nullptr) {
     fake::WriteJunk(*bridge, deviceString);
   }
   return Record(call, status);
@@ -318,11 +304,8 @@ HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t n
 
 HID_UART_STATUS HidUart_Close(HID_UART_DEVICE device) {
   const size_t number = fake::HandleNumber(device);
-  Bridge* bridge = fake::Opened(device);
-  HID_UART_STATUS status = HID_UART_INVALID_HANDLE;
-  if (bridge != nullptr) {
-    status = bridge->attached ? fake::Failure(*bridge, "Close") : HID_UART_DEVICE_IO_FAILED;
-  }
+  Bridge* bridge = nullptr;
+  const HID_UART_STATUS status = fake::Reach(device, "Close", bridge);
   // Every close is counted, also of a bad or closed handle, so that tests
   // see a second close.
   State().closes[number] += 1;
