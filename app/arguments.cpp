@@ -6,13 +6,48 @@
 #error "KESTRUNE_VERSION must be defined by the build"
 #endif
 
+namespace {
+
+// Digits only, no sign, no spaces: a typo must not pass for a number.
+std::optional<long> Milliseconds(const char* text) {
+  if (text == nullptr || *text == '\0' || std::strlen(text) > 5) {
+    return std::nullopt;
+  }
+  long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (*c - '0');
+  }
+  if (value > kMaxFrameGapMs) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
 Arguments ParseArguments(int argc, const char* const argv[]) {
   Arguments parsed;
   bool help = false;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (std::strcmp(argument, "--watch") == 0) {
+    if (std::strcmp(argument, "--frame-gap") == 0) {
+      const char* value = i + 1 < argc ? argv[++i] : nullptr;
+      const std::optional<long> gap = Milliseconds(value);
+      if (!gap) {
+        parsed.action = Arguments::Action::kMisused;
+        parsed.problem =
+            std::string("--frame-gap takes a whole number of milliseconds from 0 to ") +
+            std::to_string(kMaxFrameGapMs) +
+            (value == nullptr ? std::string(", and none was given")
+                              : std::string(", not \"") + value + "\"");
+        return parsed;
+      }
+      parsed.frameGap = std::chrono::milliseconds(*gap);
+    } else if (std::strcmp(argument, "--watch") == 0) {
       parsed.watch = true;
     } else if (std::strcmp(argument, "--timestamps") == 0) {
       parsed.timestamps = true;
@@ -34,13 +69,20 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
   return parsed;
 }
 
+std::chrono::milliseconds FrameGap(const Arguments& arguments) {
+  if (arguments.frameGap) {
+    return *arguments.frameGap;
+  }
+  return arguments.watch ? kStationFrameGap : std::chrono::milliseconds(0);
+}
+
 const char* UsageText() {
-  return "usage: kestrune [--watch] [--timestamps]\n"
+  return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps]\n"
          "       kestrune --help | --version\n";
 }
 
 const char* HelpText() {
-  return "usage: kestrune [--watch] [--timestamps]\n"
+  return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps]\n"
          "       kestrune --help | --version\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
@@ -52,16 +94,28 @@ const char* HelpText() {
          "  --watch       station mode: reads every attached bridge at once, connects a\n"
          "                bridge attached later within about a second, and runs until\n"
          "                Ctrl+C or SIGTERM (on Windows also Ctrl+Break or closing the\n"
-         "                console); then closes every bridge and exits 0. A bridge that\n"
-         "                fails while read gets the line\n"
+         "                console); then reports what is pending, closes every bridge\n"
+         "                and exits 0. Frames by silence with a gap of 20 ms unless\n"
+         "                --frame-gap says otherwise. A bridge that fails while read\n"
+         "                gets the line\n"
          "                  Disconnected from SERIAL: STATUS TEXT\n"
          "                and is connected again when it is listed again; one that\n"
          "                fails again before it sent a byte is then treated like a\n"
          "                bridge whose connection fails: tried again only after it has\n"
          "                been detached. Of bridges sharing one serial string, only the\n"
          "                first listed is read.\n"
+         "  --frame-gap MS\n"
+         "                gathers each bridge's bytes into one block until its line has\n"
+         "                been quiet for MS milliseconds (0 to 60000), so that a tag is\n"
+         "                reported whole and two tags apart; a block is cut at 1000\n"
+         "                bytes. For tag readers. 0 reports each read as it comes. A\n"
+         "                quiet spell shorter than MS never ends a block; one of MS\n"
+         "                plus half of MS always does, while there are at most MS/2\n"
+         "                bridges; with more, MS plus 1 ms per bridge (64 bridges at\n"
+         "                20 ms: 84 ms). Without --watch, Ctrl+C or SIGTERM then also\n"
+         "                reports what is pending, closes the bridge and exits 0.\n"
          "  --timestamps  starts each report's header line with the local time at which\n"
-         "                its read returned, e.g.\n"
+         "                the block's first bytes were read, e.g.\n"
          "                  2025-03-01T14:05:09.372+01:00 >>>[DATA FROM S1, 5 BYTE]\n"
          "  --help        prints this text and exits\n"
          "  --version     prints the program's version and exits\n";

@@ -2,6 +2,8 @@
 #ifndef KESTRUNE_APP_ARGUMENTS_H
 #define KESTRUNE_APP_ARGUMENTS_H
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 struct Arguments {
@@ -9,17 +11,31 @@ struct Arguments {
     kRun,      // read bridges, as the flags below say
     kHelp,     // print the help text and exit 0
     kVersion,  // print the version line and exit 0
-    kMisused,  // an argument the program does not know: usage, exit 2
+    kMisused,  // an argument the program does not know or cannot take: usage, exit 2
   };
   Action action = Action::kRun;
   bool watch = false;       // station mode
   bool timestamps = false;  // local time before each report's header
-  std::string unknown;      // the first unknown argument, for kMisused
+  // --frame-gap, as given; the last one counts.
+  std::optional<std::chrono::milliseconds> frameGap;
+  std::string unknown;  // for kMisused: the first unknown argument
+  std::string problem;  // for kMisused: the whole message, when not an unknown argument
 };
 
-/// Reads argv[1..argc-1]. Flags may come in any order and more than once. An
-/// unknown argument wins over everything else; then --help, then --version.
+/// The longest frame gap accepted, in milliseconds.
+constexpr long kMaxFrameGapMs = 60000;
+/// The gap station mode frames with unless told otherwise.
+constexpr std::chrono::milliseconds kStationFrameGap{20};
+
+/// Reads argv[1..argc-1]. Flags may come in any order and more than once;
+/// "--frame-gap MS" takes a whole number of milliseconds from 0 to
+/// kMaxFrameGapMs. A misused argument wins over everything else; then --help,
+/// then --version.
 Arguments ParseArguments(int argc, const char* const argv[]);
+
+/// The frame gap the run uses: the one given, else kStationFrameGap in
+/// station mode, else 0 (one block per read).
+std::chrono::milliseconds FrameGap(const Arguments& arguments);
 
 /// The full help text, for standard output.
 const char* HelpText();

@@ -12,6 +12,7 @@
 #include "station.h"
 #include "stop_request.h"
 #include "sweep.h"
+#include "timer_period.h"
 
 namespace {
 
@@ -40,8 +41,13 @@ int main(int argc, char* argv[]) {
   HoldStandardDescriptors();
   const Arguments arguments = ParseArguments(argc, argv);
   if (arguments.action == Arguments::Action::kMisused) {
-    std::fprintf(stderr, "kestrune: unknown argument \"%s\"\n%s",
-                 Printable(arguments.unknown.c_str()).text, UsageText());
+    if (arguments.problem.empty()) {
+      std::fprintf(stderr, "kestrune: unknown argument \"%s\"\n%s",
+                   Printable(arguments.unknown.c_str()).text, UsageText());
+    } else {
+      std::fprintf(stderr, "kestrune: %s\n%s", Printable(arguments.problem.c_str()).text,
+                   UsageText());
+    }
     return 2;
   }
   PrepareOutput();
@@ -53,15 +59,27 @@ int main(int argc, char* argv[]) {
 
   Print("Starting Kestrune application\n");
   FlushOutput();
-  if (!arguments.watch) {
-    SweepDevices(arguments.timestamps);
+  CaptureOptions capture;
+  capture.timestamps = arguments.timestamps;
+  capture.frameGap = FrameGap(arguments);
+  const bool framing = capture.frameGap.count() > 0;
+  if (!arguments.watch && !framing) {
+    // One block per read, with no handler of signals: the run as it always was.
+    SweepDevices(SweepOptions{capture, {}});
     return 0;
   }
+  const FineTimerPeriod timerPeriod(true);
+  // A block still being gathered when the operator stops the run is reported
+  // before the program ends.
   InstallStopHandlers();
-  StationOptions options;
-  options.timestamps = arguments.timestamps;
-  options.stopRequested = StopRequested;
-  WatchStation(options);
+  if (arguments.watch) {
+    StationOptions options;
+    options.capture = capture;
+    options.stopRequested = StopRequested;
+    WatchStation(options);
+  } else {
+    SweepDevices(SweepOptions{capture, StopRequested});
+  }
   ConfirmStopped();
   return 0;
 }

@@ -7,12 +7,13 @@
 #include <thread>
 #include <vector>
 
+#include "bridge_list.h"
+#include "capture.h"
 #include "connection.h"
 #include "device_text.h"
 #include "hid_uart.h"
 #include "output.h"
 #include "status_text.h"
-#include "sweep.h"
 
 namespace {
 
@@ -27,13 +28,12 @@ constexpr uint32_t kWriteTimeoutMs = 2000;
 constexpr milliseconds kSleepSlice{100};
 
 struct Watched {
-  std::string serial;
-  HID_UART_DEVICE handle;
+  std::unique_ptr<Capture> capture;
   milliseconds readTimeout;
   // Connected again after its reads failed, and silent since.
   bool onProbation;
-  // Kept from one read of this bridge to the next, as in the sweep.
-  std::unique_ptr<uint8_t[]> buffer;
+  // Its read failed during this round; closed, and dropped after the round.
+  bool gone = false;
 };
 
 class Station {
@@ -55,9 +55,9 @@ class Station {
         continue;
       }
       if (ConnectBySerial(serial.c_str())) {
-        watched_.push_back(Watched{serial, ConnectedDevice.handle, kLongestReadTimeout,
-                                   lapsed_.count(serial) != 0,
-                                   std::make_unique<uint8_t[]>(kReadSize)});
+        watched_.push_back(
+            Watched{std::make_unique<Capture>(ConnectedDevice.handle, serial, options_.capture),
+                    kLongestReadTimeout, lapsed_.count(serial) != 0});
       } else {
         held_.insert(serial);
       }
@@ -82,42 +82,25 @@ class Station {
     ConnectNew(serials);
   }
 
-  // One read of every connected bridge. Returns whether any read gave bytes.
+  // One read of every connected bridge, and out of turn of each bridge whose
+  // pending block is due: its proving read then ends when the gap does, not
+  // up to a round later. Returns whether any read gave bytes.
   bool ReadRound() {
     bool delivered = false;
-    bool lost = false;
-    for (size_t i = 0; i < watched_.size() && !Stopping();) {
-      Watched& bridge = watched_[i];
-      HID_UART_STATUS status = HID_UART_SUCCESS;
-      const int count = ReadAndReport(bridge.handle, bridge.serial.c_str(), bridge.buffer.get(),
-                                      options_.timestamps, &status);
-      if (count >= 0) {
-        if (count > 0) {
-          delivered = true;
-          if (bridge.onProbation) {
-            lapsed_.erase(bridge.serial);
-            bridge.onProbation = false;
-          }
-        }
-        ++i;
-        continue;
+    for (size_t i = 0; i < watched_.size() && !Stopping(); ++i) {
+      ReadDue(delivered);
+      if (!watched_[i].gone && !Stopping()) {
+        ReadOne(watched_[i], delivered);
       }
-      Print("Disconnected from %s: %s\n", Printable(bridge.serial.c_str()).text,
-            StatusText(status).c_str());
-      FlushOutput();
-      HidUart_Close(bridge.handle);
-      if (!lapsed_.insert(bridge.serial).second) {
-        held_.insert(bridge.serial);
-      }
-      watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(i));
-      lost = true;
     }
-    if (lost) {
+    const auto gone = std::remove_if(watched_.begin(), watched_.end(),
+                                     [](const Watched& bridge) { return bridge.gone; });
+    if (gone != watched_.end()) {
+      watched_.erase(gone, watched_.end());
       Retime();
     }
     return delivered;
   }
-
   // How long a round takes when every read waits out its time-out.
   milliseconds QuietRound() const {
     return ReadTimeout() * static_cast<milliseconds::rep>(watched_.size());
@@ -125,7 +108,10 @@ class Station {
 
   void CloseAll() {
     for (const Watched& bridge : watched_) {
-      HidUart_Close(bridge.handle);
+      if (!bridge.gone) {
+        bridge.capture->Flush();
+        HidUart_Close(bridge.capture->handle());
+      }
     }
     watched_.clear();
   }
@@ -139,13 +125,64 @@ class Station {
 
  private:
   bool IsWatched(const std::string& serial) const {
-    return std::any_of(watched_.begin(), watched_.end(),
-                       [&serial](const Watched& bridge) { return bridge.serial == serial; });
+    return std::any_of(watched_.begin(), watched_.end(), [&serial](const Watched& bridge) {
+      return bridge.capture->serial() == serial;
+    });
+  }
+
+  // A read that fails reports what was pending, then the disconnection.
+  void ReadOne(Watched& bridge, bool& delivered) {
+    Capture& capture = *bridge.capture;
+    switch (capture.Read()) {
+      case Capture::Outcome::kQuiet:
+        return;
+      case Capture::Outcome::kBytes:
+        delivered = true;
+        if (bridge.onProbation) {
+          lapsed_.erase(capture.serial());
+          bridge.onProbation = false;
+        }
+        return;
+      case Capture::Outcome::kFailed:
+        break;
+    }
+    Print("Disconnected from %s: %s\n", Printable(capture.serial().c_str()).text,
+          StatusText(capture.status()).c_str());
+    FlushOutput();
+    HidUart_Close(capture.handle());
+    if (!lapsed_.insert(capture.serial()).second) {
+      held_.insert(capture.serial());
+    }
+    bridge.gone = true;
+  }
+
+  // Reads every bridge whose read, started now, would end once its gap has
+  // passed. Each such read either reports the block or brings more bytes,
+  // which puts the bridge's due time a gap later: no bridge is read out of
+  // turn more than once a gap.
+  void ReadDue(bool& delivered) {
+    for (Watched& bridge : watched_) {
+      if (bridge.gone || Stopping()) {
+        continue;
+      }
+      const auto due = bridge.capture->DueAt();
+      if (due && *due - bridge.readTimeout <= Now()) {
+        ReadOne(bridge, delivered);
+      }
+    }
+  }
+
+  // The clock the captures measure gaps with.
+  CaptureClock::time_point Now() const {
+    return options_.capture.now ? options_.capture.now() : CaptureClock::now();
   }
 
   milliseconds ReadTimeout() const {
-    const milliseconds share =
-        options_.round / static_cast<milliseconds::rep>(std::max<size_t>(watched_.size(), 1));
+    const size_t bridges = std::max<size_t>(watched_.size(), 1);
+    if (options_.capture.frameGap.count() > 0) {
+      return FramingReadTimeout(options_.capture.frameGap, bridges);
+    }
+    const milliseconds share = options_.round / static_cast<milliseconds::rep>(bridges);
     return std::clamp<milliseconds>(share, kShortestReadTimeout, kLongestReadTimeout);
   }
 
@@ -156,7 +193,8 @@ class Station {
     const milliseconds timeout = ReadTimeout();
     for (Watched& bridge : watched_) {
       if (bridge.readTimeout != timeout) {
-        HidUart_SetTimeouts(bridge.handle, static_cast<uint32_t>(timeout.count()), kWriteTimeoutMs);
+        HidUart_SetTimeouts(bridge.capture->handle(), static_cast<uint32_t>(timeout.count()),
+                            kWriteTimeoutMs);
         bridge.readTimeout = timeout;
       }
     }

@@ -2,39 +2,28 @@
 #ifndef KESTRUNE_APP_SWEEP_H
 #define KESTRUNE_APP_SWEEP_H
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <functional>
 
-#include "hid_uart.h"
+#include "capture.h"
 
-/// Bytes asked of each read, and the size of the read buffer.
-constexpr uint32_t kReadSize = 1000;
+struct SweepOptions {
+  /// How blocks are gathered and stamped. With a frame gap, each connected
+  /// bridge's read time-out is set to FramingReadTimeout(gap, 1) after its
+  /// connection.
+  CaptureOptions capture;
+  /// Asked between reads; once it answers true the sweep reports what is
+  /// pending, closes the bridge it reads and returns. Empty: never.
+  std::function<bool()> stopRequested;
+};
 
 /// Prints the two library version lines and the bridge count, fetches the
 /// serial string of each bridge index, then visits those serial strings in
 /// index order: connects, and reports every block read from the bridge until
-/// a read fails with a status other than the read time-out; the bridge's
-/// handle is then closed. Returns when every serial string has been visited,
-/// or at once, silently, when the count cannot be had. A healthy bridge is
-/// read until the process is interrupted. With timestamps, each report's
-/// header line starts with the local time at which its read returned.
-void SweepDevices(bool timestamps = false);
-
-/// Prints the two library version lines.
-void ReportLibraryVersions();
-
-/// The serial string of each of the first count bridge indexes, in index
-/// order; an index whose string cannot be had is left out.
-std::vector<std::string> CollectSerials(uint32_t count);
-
-/// One read of a capture loop: reads up to kReadSize bytes from handle into
-/// buffer (kReadSize bytes, kept from one read of a bridge to the next) and
-/// reports the block under serial, if there is one. Returns the number of
-/// bytes reported, or a negative number when the bridge can no longer be read
-/// (whatever that read placed is not reported); the read's status is left in
-/// *status either way.
-int ReadAndReport(HID_UART_DEVICE handle, const char* serial, uint8_t* buffer, bool timestamps,
-                  HID_UART_STATUS* status);
+/// a read fails with a status other than the read time-out (what is pending
+/// is reported first); the bridge's handle is then closed. Returns when every
+/// serial string has been visited, when a stop is requested, or at once,
+/// silently, when the count cannot be had. A healthy bridge is read until
+/// the process is interrupted or a stop is requested.
+void SweepDevices(const SweepOptions& options = {});
 
 #endif

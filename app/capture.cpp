@@ -1,0 +1,109 @@
+#include "capture.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "block_report.h"
+#include "timestamp.h"
+
+namespace {
+
+bool Readable(HID_UART_STATUS status) {
+  return status == HID_UART_SUCCESS || status == HID_UART_READ_TIMED_OUT;
+}
+
+std::string TimestampNow(bool wanted) {
+  return wanted ? std::string(LocalTimestamp(std::chrono::system_clock::now()).text)
+                : std::string();
+}
+
+}  // namespace
+
+std::chrono::milliseconds FramingReadTimeout(std::chrono::milliseconds frameGap, size_t bridges) {
+  constexpr std::chrono::milliseconds kShortest{1};
+  constexpr std::chrono::milliseconds kLongest{200};
+  const auto share =
+      frameGap / 2 / static_cast<std::chrono::milliseconds::rep>(std::max<size_t>(bridges, 1));
+  return std::clamp<std::chrono::milliseconds>(share, kShortest, kLongest);
+}
+
+Capture::Capture(HID_UART_DEVICE handle, std::string serial, const CaptureOptions& options)
+    : handle_(handle),
+      serial_(std::move(serial)),
+      options_(options),
+      readBuffer_(std::make_unique<uint8_t[]>(kReadSize)),
+      pending_(std::make_unique<uint8_t[]>(kReadSize)) {}
+
+CaptureClock::time_point Capture::Now() const {
+  return options_.now ? options_.now() : CaptureClock::now();
+}
+
+void Capture::Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp) {
+  ReportBlock(serial_.c_str(), bytes, static_cast<int>(count),
+              options_.timestamps ? timestamp.c_str() : nullptr);
+}
+
+Capture::Outcome Capture::Read() {
+  // Zeroed before every read, so that a library claiming more bytes than it
+  // placed shows zeros, never bytes of an earlier read as if they had just
+  // arrived. The read never writes where pending bytes wait.
+  std::fill_n(readBuffer_.get(), kReadSize, uint8_t{0});
+  uint32_t bytesRead = 0;
+  status_ = HidUart_Read(handle_, readBuffer_.get(), kReadSize, &bytesRead);
+  if (!Readable(status_)) {
+    // What came before the failure is whole as far as anyone can tell; what
+    // the failing read placed may be anything.
+    Flush();
+    return Outcome::kFailed;
+  }
+  const uint32_t count = std::min(bytesRead, kReadSize);
+  if (options_.frameGap.count() <= 0) {
+    if (count == 0) {
+      return Outcome::kQuiet;
+    }
+    Report(readBuffer_.get(), count, TimestampNow(options_.timestamps));
+    return Outcome::kBytes;
+  }
+
+  const CaptureClock::time_point now = Now();
+  if (count == 0) {
+    // Nothing arrived since the previous read returned, and nothing had
+    // since the last bytes came either.
+    if (Pending() && now - lastBytesAt_ >= options_.frameGap) {
+      Flush();
+    }
+    return Outcome::kQuiet;
+  }
+  uint32_t taken = 0;
+  while (taken < count) {
+    if (pendingSize_ == 0) {
+      pendingTimestamp_ = TimestampNow(options_.timestamps);
+    }
+    const uint32_t room = kReadSize - pendingSize_;
+    const uint32_t part = std::min(room, count - taken);
+    std::memcpy(pending_.get() + pendingSize_, readBuffer_.get() + taken, part);
+    pendingSize_ += part;
+    taken += part;
+    if (pendingSize_ == kReadSize) {
+      Flush();
+    }
+  }
+  lastBytesAt_ = now;
+  return Outcome::kBytes;
+}
+
+void Capture::Flush() {
+  if (pendingSize_ == 0) {
+    return;
+  }
+  Report(pending_.get(), pendingSize_, pendingTimestamp_);
+  pendingSize_ = 0;
+}
+
+std::optional<CaptureClock::time_point> Capture::DueAt() const {
+  if (!Pending() || options_.frameGap.count() <= 0) {
+    return std::nullopt;
+  }
+  return lastBytesAt_ + options_.frameGap;
+}

@@ -1,0 +1,99 @@
+// The capture of one connected bridge: reads it, gathers what arrives into
+// blocks and reports each block. The sweep and the station both read through
+// it, so how bytes become blocks is decided here alone.
+#ifndef KESTRUNE_APP_CAPTURE_H
+#define KESTRUNE_APP_CAPTURE_H
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "hid_uart.h"
+
+/// Bytes asked of each read, the size of the read buffer, and the largest
+/// block that is ever reported.
+constexpr uint32_t kReadSize = 1000;
+
+using CaptureClock = std::chrono::steady_clock;
+
+struct CaptureOptions {
+  /// Local time before each report's header line: when the block's first
+  /// bytes were read.
+  bool timestamps = false;
+  /// 0: the bytes of each read are one block, reported as soon as the read
+  /// returns. Otherwise a bridge's bytes are gathered until a read proves its
+  /// line quiet for this long, and blocks longer than kReadSize are cut.
+  std::chrono::milliseconds frameGap{0};
+  /// The clock that tells how long a line has been quiet; steady_clock::now
+  /// when empty (tests give their own).
+  std::function<CaptureClock::time_point()> now;
+};
+
+/// The read time-out with which one thread reading `bridges` bridges in turn
+/// reads each of them at least twice per gap: half the gap shared among the
+/// bridges, at least 1 ms and at most the 200 ms a connection sets. Beyond
+/// half the gap's number of milliseconds in bridges, a turn of all of them
+/// lasts longer than half the gap.
+std::chrono::milliseconds FramingReadTimeout(std::chrono::milliseconds frameGap, size_t bridges);
+
+class Capture {
+ public:
+  enum class Outcome {
+    kQuiet,   // the read returned no byte
+    kBytes,   // the read returned bytes
+    kFailed,  // the bridge can no longer be read: status() tells why
+  };
+
+  /// Reads handle, reporting under serial. options must outlive the capture.
+  Capture(HID_UART_DEVICE handle, std::string serial, const CaptureOptions& options);
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  /// One read of up to kReadSize bytes. Without framing a non-empty read is
+  /// reported at once. With framing its bytes join the pending block; every
+  /// kReadSize bytes gathered are reported at once, the rest starting the
+  /// next block; a read that returns nothing once the line has been quiet
+  /// for the gap reports the pending block. A read whose status is neither
+  /// success nor the read time-out reports the pending block, not its own
+  /// bytes, and returns kFailed. A count beyond the request is taken as the
+  /// request; bytes claimed but not placed show as zeros, never as bytes of
+  /// an earlier read.
+  Outcome Read();
+
+  /// Reports the pending block, if any, whole.
+  void Flush();
+
+  /// When a read would prove the gap for the pending block; nothing when no
+  /// block is pending or framing is off.
+  std::optional<CaptureClock::time_point> DueAt() const;
+
+  bool Pending() const { return pendingSize_ > 0; }
+  HID_UART_STATUS status() const { return status_; }
+  HID_UART_DEVICE handle() const { return handle_; }
+  const std::string& serial() const { return serial_; }
+
+ private:
+  CaptureClock::time_point Now() const;
+  void Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp);
+
+  HID_UART_DEVICE handle_;
+  std::string serial_;
+  const CaptureOptions& options_;
+  HID_UART_STATUS status_ = HID_UART_SUCCESS;
+  // What one read places.
+  std::unique_ptr<uint8_t[]> readBuffer_;
+  // The pending block: less than kReadSize bytes between reads.
+  std::unique_ptr<uint8_t[]> pending_;
+  uint32_t pendingSize_ = 0;
+  // The time stamp of the pending block, taken when its first bytes came.
+  std::string pendingTimestamp_;
+  // When the last read that returned bytes came back: the line has been
+  // quiet at least since then once a later read returns nothing.
+  CaptureClock::time_point lastBytesAt_{};
+};
+
+#endif
