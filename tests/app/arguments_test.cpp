@@ -15,14 +15,16 @@ struct Case {
   bool watch;
   bool timestamps;
   std::string unknown;
+  long frameGapMs = 0;   // the gap the run uses
+  bool problem = false;  // misused with a message of its own
 };
 
 TEST(Arguments, EveryCombinationAndMisuse) {
   const Case cases[] = {
       {{}, Action::kRun, false, false, ""},
-      {{"--watch"}, Action::kRun, true, false, ""},
+      {{"--watch"}, Action::kRun, true, false, "", 20},
       {{"--timestamps"}, Action::kRun, false, true, ""},
-      {{"--timestamps", "--watch", "--watch"}, Action::kRun, true, true, ""},
+      {{"--timestamps", "--watch", "--watch"}, Action::kRun, true, true, "", 20},
       {{"--help"}, Action::kHelp, false, false, ""},
       {{"--version", "--watch"}, Action::kVersion, true, false, ""},
       {{"--version", "--help"}, Action::kHelp, false, false, ""},
@@ -32,6 +34,18 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       {{"--WATCH"}, Action::kMisused, false, false, "--WATCH"},
       {{""}, Action::kMisused, false, false, ""},
       {{"watch"}, Action::kMisused, false, false, "watch"},
+      {{"--frame-gap", "35"}, Action::kRun, false, false, "", 35},
+      {{"--frame-gap", "0", "--watch"}, Action::kRun, true, false, "", 0},
+      {{"--frame-gap", "5", "--frame-gap", "60000"}, Action::kRun, false, false, "", 60000},
+      {{"--frame-gap", "007"}, Action::kRun, false, false, "", 7},
+      {{"--frame-gap"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", "60001"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", "-1"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", "20ms"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", ""}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", "99999999999999999999"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", "--watch"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap=20"}, Action::kMisused, false, false, "--frame-gap=20"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"kestrune"};
@@ -44,15 +58,17 @@ TEST(Arguments, EveryCombinationAndMisuse) {
     const Arguments parsed = ParseArguments(static_cast<int>(argv.size()), argv.data());
     EXPECT_EQ(parsed.action, c.action);
     EXPECT_EQ(parsed.unknown, c.unknown);
+    EXPECT_EQ(parsed.problem.empty(), !c.problem) << parsed.problem;
     if (c.action == Action::kRun) {
       EXPECT_EQ(parsed.watch, c.watch);
       EXPECT_EQ(parsed.timestamps, c.timestamps);
+      EXPECT_EQ(FrameGap(parsed).count(), c.frameGapMs);
     }
   }
 }
 
 TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
-  for (const char* flag : {"--watch", "--timestamps", "--help", "--version"}) {
+  for (const char* flag : {"--watch", "--frame-gap MS", "--timestamps", "--help", "--version"}) {
     EXPECT_NE(std::string(HelpText()).find(flag), std::string::npos) << flag;
   }
   EXPECT_NE(std::string(HelpText()).find("Disconnected from SERIAL: STATUS TEXT"),

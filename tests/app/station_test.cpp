@@ -178,6 +178,86 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
   }
 }
 
+std::string Block(const std::string& serial, const Bytes& bytes) {
+  std::string hex;
+  uint64_t value = 0;
+  for (uint8_t byte : bytes) {
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", byte);
+    hex += digits;
+    value = (value << 8) | byte;
+  }
+  char text[200];
+  std::snprintf(text, sizeof text,
+                ">>>[DATA FROM %s, %zu BYTE]\n  0x%s\n  HEX (64-bit): %016llX\n"
+                "  Decimal (10 Digits): %010llu\n<<<\n",
+                serial.c_str(), bytes.size(), hex.c_str(), static_cast<unsigned long long>(value),
+                static_cast<unsigned long long>((value >> 16) & 0xFFFFFFFFu));
+  return text;
+}
+
+// Framing in the station, on a clock that advances 1 ms with every read.
+TEST_F(StationTest, FramesEachBridgeAndReportsWhatIsPendingBeforeItEnds) {
+  const fake::Read quiet{0x12, {}, {}};
+  struct FramingCase {
+    const char* name;
+    std::deque<fake::Read> a, b;
+    size_t reads;
+    std::string expected;  // after the connections
+  };
+  const FramingCase cases[] = {
+      {"tags cut by reads are whole, each bridge on its own",
+       {{0x12, {0x12, 0x34}, {}},
+        {0x12, {0x56}, {}},
+        quiet,
+        quiet,
+        quiet,
+        quiet,
+        quiet,
+        quiet,
+        quiet,
+        quiet,
+        {0x12, {0x01}, {}}},
+       {quiet, {0x12, {0xB1, 0xB2}, {}}, {0x12, {0xB3}, {}}},
+       30,
+       Block("A", {0x12, 0x34, 0x56}) + Block("B", {0xB1, 0xB2, 0xB3}) + Block("A", {0x01})},
+      {"a block pending at a failed read comes before the disconnection",
+       {{0x12, {0x12, 0x34}, {}}, {0x14, {0x99}, {}}},
+       Quiet(40),
+       30,
+       Block("A", {0x12, 0x34}) + "Disconnected from A: Device I/O failed\n"},
+      {"a stop reports every pending block",
+       {{0x12, {0xA1}, {}}},
+       {quiet, {0x12, {0xB1}, {}}},
+       4,
+       Block("A", {0xA1}) + Block("B", {0xB1})},
+  };
+  for (const FramingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    AddBridge("A", c.a);
+    AddBridge("B", c.b);
+    fake::State().bridges[0].reads.insert(fake::State().bridges[0].reads.end(), 40, quiet);
+    fake::State().bridges[1].reads.insert(fake::State().bridges[1].reads.end(), 40, quiet);
+    StationOptions options;
+    options.capture.frameGap = std::chrono::milliseconds(4);
+    options.capture.now = [] {
+      return CaptureClock::time_point(std::chrono::milliseconds(static_cast<long>(Reads())));
+    };
+    options.survey = std::chrono::hours(1);
+    const size_t reads = c.reads;
+    options.stopRequested = [reads] { return Reads() >= reads; };
+    testing::internal::CaptureStdout();
+    WatchStation(options);
+    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string connected =
+        "Number of connected CP2110 HID devices = 2\n" + Connected("A") + Connected("B");
+    ASSERT_EQ(output.rfind(connected), output.find("Number"));
+    EXPECT_EQ(output.substr(output.find(connected) + connected.size()), c.expected);
+    ExpectEveryHandleClosedOnce();
+  }
+}
+
 TEST_F(StationTest, ReadsThatReturnAtOnceDoNotMakeABusyLoop) {
   AddBridge("A", Quiet(100000));
   StationOptions options;
