@@ -20,6 +20,8 @@
 #   NAME.bytes   lines "SERIAL HEX": the block reports are then checked to be whole and to carry
 #                exactly these bytes of each bridge, in order, however the reads cut them;
 #                NAME.expected then holds only the other lines
+#   NAME.tags    lines "SERIAL HEX", one per tag: each bridge's reports must then be exactly its
+#                tags, one report each, in order; NAME.expected then holds only the other lines
 # With --timestamps among the arguments, every stamp before a report header must have the form
 # 2025-03-01T14:05:09.372+01:00, none may be earlier than the one before it, and each is
 # compared as "<time>".
@@ -131,9 +133,16 @@ if("--timestamps" IN_LIST program_arguments)
   file(WRITE "${compared}" "${text}")
 endif()
 
+set(by_bridge "")
 if(EXISTS "${case}.bytes")
+  set(by_bridge bytes)
+elseif(EXISTS "${case}.tags")
+  set(by_bridge tags)
+endif()
+if(by_bridge)
   # The reports of several bridges, interleaved as their reads came: each one
-  # whole, each bridge's bytes complete and in order.
+  # whole, and each bridge's bytes complete and in order (.bytes), or each
+  # report one whole tag (.tags).
   file(STRINGS "${compared}" lines)
   list(LENGTH lines count)
   set(others "")
@@ -172,16 +181,48 @@ if(EXISTS "${case}.bytes")
       list(APPEND serials "${serial}")
       set("bytes_${serial}" "")
     endif()
-    string(APPEND "bytes_${serial}" "${hex}")
+    if(by_bridge STREQUAL "tags")
+      # One tag per report: a space between reports keeps them apart.
+      string(APPEND "bytes_${serial}" " ${hex}")
+    else()
+      string(APPEND "bytes_${serial}" "${hex}")
+    endif()
     math(EXPR index "${last} + 1")
   endwhile()
-  file(STRINGS "${case}.bytes" wanted)
+  file(STRINGS "${case}.${by_bridge}" wanted)
+  set(wanted_serials)
   foreach(entry IN LISTS wanted)
     string(REGEX MATCH "^([^ ]*) ([0-9A-F]*)$" matched "${entry}")
+    if(NOT matched)
+      message(FATAL_ERROR "${name}: a malformed line in ${case}.${by_bridge}: ${entry}")
+    endif()
+    if(by_bridge STREQUAL "tags")
+      if(NOT CMAKE_MATCH_1 IN_LIST wanted_serials)
+        list(APPEND wanted_serials "${CMAKE_MATCH_1}")
+        set("tags_${CMAKE_MATCH_1}" "")
+      endif()
+      string(APPEND "tags_${CMAKE_MATCH_1}" " ${CMAKE_MATCH_2}")
+      continue()
+    endif()
     set(serial "${CMAKE_MATCH_1}")
     if(NOT "${bytes_${serial}}" STREQUAL "${CMAKE_MATCH_2}")
       message(FATAL_ERROR "${name}: the bytes reported from ${serial} are not those sent, in order; "
                           "the output is ${actual}")
+    endif()
+  endforeach()
+  if(by_bridge STREQUAL "tags")
+    foreach(serial IN LISTS serials)
+      if(NOT serial IN_LIST wanted_serials)
+        message(FATAL_ERROR "${name}: ${serial} reported bytes but sent no tag")
+      endif()
+    endforeach()
+  endif()
+  foreach(serial IN LISTS wanted_serials)
+    if(NOT "${bytes_${serial}}" STREQUAL "${tags_${serial}}")
+      string(REPLACE " " "\n  " got "${bytes_${serial}}")
+      string(REPLACE " " "\n  " sent "${tags_${serial}}")
+      message(FATAL_ERROR "${name}: the reports of ${serial} are not its tags, one each, in order; "
+                          "sent:${sent}\nreported:${got}\nthe output is ${actual}")
     endif()
   endforeach()
   set(compared "${WORK_DIR}/${name}.other-lines")
