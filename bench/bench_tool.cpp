@@ -105,9 +105,11 @@ int Check(const std::string& serial, const std::string& streamPath, const std::s
 int PrintTags(const std::vector<std::string>& args) {
   // Read as the scenario line it stands for, so that its limits and its
   // errors are the library's own.
-  std::string line = "tags at 0 count " + args[2] + " bytes " + args[3] + " spacing " + args[4] +
-                     " " + args[5] + " seed " + args[1];
-  if (line.find_first_of("\"#\n") != std::string::npos) return Usage();
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i].empty() || args[i].find_first_of(" \t\r\n\"#") != std::string::npos) return Usage();
+  }
+  const std::string line = "tags at 0 count " + args[2] + " bytes " + args[3] + " spacing " +
+                           args[4] + " " + args[5] + " seed " + args[1];
   const sim::ParseResult parsed = sim::ParseScenario("bridge \"T\"\n" + line, "tags");
   if (!parsed.scenario) {
     std::cerr << "kestrune_bench_tool: " << parsed.error << "\n";
