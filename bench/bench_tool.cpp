@@ -4,7 +4,14 @@
 //   kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP
 //       skips SKIP lines of REPORTS_FILE, then checks that the rest are the
 //       block reports of the bytes in STREAM_FILE from the bridge SERIAL
+//   kestrune_bench_tool tags SEED COUNT BYTES MIN MAX
+//       prints the tags of the scenario line
+//       "tags at 0 count COUNT bytes BYTES spacing MIN MAX seed SEED" on a
+//       line run at 9600 baud, 8N1: one line per tag, the time of its first
+//       byte in seconds and its bytes in hex
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -14,14 +21,18 @@
 #include <string_view>
 #include <vector>
 
+#include "character_time.h"
 #include "report_model.h"
+#include "scenario_reader.h"
 #include "stream.h"
+#include "tags.h"
 
 namespace {
 
 int Usage() {
   std::cerr << "usage: kestrune_bench_tool stream SEED COUNT FILE\n"
-               "       kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP\n";
+               "       kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP\n"
+               "       kestrune_bench_tool tags SEED COUNT BYTES MIN MAX\n";
   return 2;
 }
 
@@ -91,11 +102,44 @@ int Check(const std::string& serial, const std::string& streamPath, const std::s
   return 0;
 }
 
+int PrintTags(const std::vector<std::string>& args) {
+  // Read as the scenario line it stands for, so that its limits and its
+  // errors are the library's own.
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i].empty() || args[i].find_first_of(" \t\r\n\"#") != std::string::npos) return Usage();
+  }
+  const std::string line = "tags at 0 count " + args[2] + " bytes " + args[3] + " spacing " +
+                           args[4] + " " + args[5] + " seed " + args[1];
+  const sim::ParseResult parsed = sim::ParseScenario("bridge \"T\"\n" + line, "tags");
+  if (!parsed.scenario) {
+    std::cerr << "kestrune_bench_tool: " << parsed.error << "\n";
+    return 2;
+  }
+  const sim::CharTime c = sim::UartCharTime(
+      {9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY, HID_UART_SHORT_STOP_BIT, 0});
+  std::string out;
+  char text[32];
+  for (const sim::Frame& tag : sim::TagFrames(parsed.scenario->bridges[0].tags[0], c)) {
+    std::snprintf(text, sizeof text, "%" PRId64 ".%09" PRId64 " ", tag.at / sim::kNanosPerSecond,
+                  tag.at % sim::kNanosPerSecond);
+    out += text;
+    for (const std::uint8_t byte : tag.bytes) {
+      std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(byte));
+      out += text;
+    }
+    out += '\n';
+  }
+  std::cout << out;
+  if (!std::cout.flush()) return 1;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 4 && args[0] == "stream") return WriteStream(args[1], args[2], args[3]);
   if (args.size() == 5 && args[0] == "check") return Check(args[1], args[2], args[3], args[4]);
+  if (args.size() == 6 && args[0] == "tags") return PrintTags(args);
   return Usage();
 }

@@ -1,5 +1,6 @@
 // Micro-benchmarks of the program's own work: the block report, the status
-// texts and a whole connection on the simulated bridge.
+// texts and a whole connection on the simulated bridge; and what one read
+// costs the simulated bridge's line when it holds many tags.
 //
 // The program's output goes to /dev/null with the program's own buffering,
 // so each report still costs its formatting and its one write; the results
@@ -18,6 +19,7 @@
 #include "block_report.h"
 #include "connection.h"
 #include "hid_uart.h"
+#include "line.h"
 #include "operations.h"
 #include "scenario_reader.h"
 #include "status_text.h"
@@ -61,6 +63,35 @@ void BM_ConnectBySerial(benchmark::State& state) {
   sim::ResetToEnvironment();
 }
 BENCHMARK(BM_ConnectBySerial);
+
+// One 200 ms read of the program on a line of N scheduled 5-byte tags at 9600
+// baud, 10 to 30 ms apart: what has arrived, when the request would be
+// filled, and the bytes taken. Its cost must not grow with N.
+void BM_TimedLineRead(benchmark::State& state) {
+  sim::TagSeries series;
+  series.count = static_cast<std::uint32_t>(state.range(0));
+  series.bytes = 5;
+  series.minSpacing = 10'000'000;
+  series.maxSpacing = 30'000'000;
+  series.seed = 7;
+  const sim::CharTime c = sim::UartCharTime({9600, HID_UART_EIGHT_DATA_BITS, 0, 0, 0});
+  std::vector<std::uint8_t> buffer(1000);
+  sim::Line line({}, {}, {series}, c);
+  sim::Nanos now = 0;
+  for ([[maybe_unused]] auto _ : state) {
+    if (line.Drained()) {
+      state.PauseTiming();
+      line = sim::Line({}, {}, {series}, c);
+      now = 0;
+      state.ResumeTiming();
+    }
+    now += 200'000'000;
+    benchmark::DoNotOptimize(line.Available(now));
+    benchmark::DoNotOptimize(line.PendingArrival(1000));
+    benchmark::DoNotOptimize(line.Take(now, buffer.data(), 1000));
+  }
+}
+BENCHMARK(BM_TimedLineRead)->Arg(1000)->Arg(100000);
 
 // An unbuffered stream buffer on a file descriptor, for the results.
 class DescriptorBuffer : public std::streambuf {

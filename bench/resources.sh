@@ -113,14 +113,15 @@ echo "peak resident memory: $peak kB (VmHWM after the quiet line)"
 # --- From the last byte of a frame to its report -----------------------------
 # Five 5-byte frames at different points of the 200 ms reads (5, 40, 80, 120
 # and 160 ms into one), and one frame that fills a whole 1000-byte read; the
-# line's clock starts at the open, and so do the reads.
+# line's clock starts at the open, and so do the reads. The frames are
+# instant, so that each one's last byte comes at its time.
 frames=(0.205 1.040 2.080 3.120 4.160)
 {
   echo 'bridge "LATENCY1"'
   for ((i = 0; i < ${#frames[@]}; ++i)); do
-    echo "  frame at ${frames[i]} 0$i 11 22 33 44"
+    echo "  frame at ${frames[i]} instant 0$i 11 22 33 44"
   done
-  printf '  frame at 5.100'
+  printf '  frame at 5.100 instant'
   for ((i = 0; i < 1000; ++i)); do printf ' %02X' $((i % 256)); done
   echo
   echo '  unplug at 6.0'

@@ -108,9 +108,10 @@ int main(int argc, char* argv[]) {
         scenario << "  stream at " << kStreamStart << " rate 960 bytes " << bytes << " seed "
                  << i + 1 << "\n";
       } else if (!quiet) {
-        // Frame k is whole when its last byte has come at the line rate.
+        // Frame k is whole when its last byte has come at the line rate:
+        // instant at that moment, so that its delay counts from there.
         for (int k = 0; k < bytes / kFrame; ++k) {
-          scenario << "  frame at " << FrameEnd(k) << " 01 02 03 04 05\n";
+          scenario << "  frame at " << FrameEnd(k) << " instant 01 02 03 04 05\n";
         }
       }
     }

@@ -14,7 +14,7 @@ BridgeState::BridgeState(const BridgeSetup& declared, std::size_t index)
     : setup(declared),
       position(index),
       attached(!declared.attachAfter && !declared.attachAt),
-      line(declared.frames, declared.streams) {}
+      line(declared.frames, declared.streams, declared.tags, UartCharTime(kPowerOnSetting)) {}
 
 DeviceTable::DeviceTable(Scenario scenario) : scenario_(std::move(scenario)) {
   bridges_.reserve(scenario_.bridges.size());
@@ -52,17 +52,20 @@ void DeviceTable::Advance(Clock::time_point now) {
   }
 }
 
-void DeviceTable::AfterGlobalCall(Op op, std::uint32_t call) {
+bool DeviceTable::AfterGlobalCall(Op op, std::uint32_t call) {
+  bool unplugged = false;
   for (BridgeState& bridge : bridges_) {
     if (bridge.setup.attachAfter && bridge.setup.attachAfter->op == op &&
         call >= bridge.setup.attachAfter->call) {
       bridge.attached = true;
     }
-    AfterCall(bridge, op, call);
+    unplugged = AfterCall(bridge, op, call) || unplugged;
   }
+  return unplugged;
 }
 
-void DeviceTable::AfterCall(BridgeState& bridge, Op op, std::uint32_t call) {
+bool DeviceTable::AfterCall(BridgeState& bridge, Op op, std::uint32_t call) {
+  const bool before = bridge.unplugged;
   for (const UnplugRule& rule : bridge.setup.unplugs) {
     if (rule.kind == UnplugRule::Kind::After && rule.op == op && rule.call == call) {
       bridge.unplugged = true;
@@ -71,6 +74,7 @@ void DeviceTable::AfterCall(BridgeState& bridge, Op op, std::uint32_t call) {
       bridge.unplugged = true;
     }
   }
+  return bridge.unplugged && !before;
 }
 
 std::vector<std::size_t> DeviceTable::Attached(std::uint16_t vid, std::uint16_t pid) const {

@@ -29,9 +29,9 @@ struct BridgeState {
   bool unplugged = false;
   std::optional<Clock::time_point> openedAt;  // first open: the line's time 0
   Line line;
-  // What a bridge runs at until a setting is written.
-  hiduart::UartSetting written{115200, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
-                               HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
+  // The setting the line runs at; the read-back overrides change only what
+  // GetUartConfig reports.
+  hiduart::UartSetting written = kPowerOnSetting;
   std::array<std::uint32_t, kOpCount> calls{};
 };
 
@@ -58,14 +58,16 @@ class DeviceTable {
 
   /// Counts a call of a global operation and returns its number, from 1.
   std::uint32_t CountGlobalCall(Op op) { return ++globalCalls_[static_cast<std::size_t>(op)]; }
-  /// Attaches and unplugs the bridges waiting for this call.
-  void AfterGlobalCall(Op op, std::uint32_t call);
+  /// Attaches and unplugs the bridges waiting for this call; true when a
+  /// bridge was unplugged.
+  bool AfterGlobalCall(Op op, std::uint32_t call);
   /// Counts a call of a per-bridge operation on `bridge`.
   static std::uint32_t CountCall(BridgeState& bridge, Op op) {
     return ++bridge.calls[static_cast<std::size_t>(op)];
   }
-  /// Unplugs `bridge` if this call is one of its unplug conditions.
-  static void AfterCall(BridgeState& bridge, Op op, std::uint32_t call);
+  /// Unplugs `bridge` if this call is one of its unplug conditions; true
+  /// when it did.
+  static bool AfterCall(BridgeState& bridge, Op op, std::uint32_t call);
 
   /// Attached bridges matching the identifier filters (0 matches any), in
   /// enumeration order.

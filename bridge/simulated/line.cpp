@@ -1,114 +1,230 @@
 #include "line.h"
 
 #include <algorithm>
+#include <limits>
+#include <utility>
+
+#include "tags.h"
 
 namespace sim {
 
-Line::Line(std::vector<Frame> frames, const std::vector<Stream>& streams)
-    : frames_(std::move(frames)) {
-  std::stable_sort(frames_.begin(), frames_.end(),
-                   [](const Frame& a, const Frame& b) { return a.at < b.at; });
-  // Empty frames would stall the cursor; they carry nothing anyway.
-  frames_.erase(std::remove_if(frames_.begin(), frames_.end(),
-                               [](const Frame& frame) { return frame.bytes.empty(); }),
-                frames_.end());
-  for (const Frame& frame : frames_) {
-    frameStart_.push_back(frameTotal_);
-    frameTotal_ += frame.bytes.size();
+Sender Sender::Frames(std::vector<Frame> frames, CharTime c) {
+  Sender sender;
+  sender.queued_ = c.num != 0;
+  sender.c_ = c;
+  sender.frames_.reserve(frames.size());
+  for (Frame& frame : frames) {
+    sender.due_.push_back(frame.at);
+    sender.frames_.push_back(std::move(frame.bytes));
+    sender.Queue(static_cast<std::uint32_t>(sender.frames_.size() - 1),
+                 sender.frames_.back().size());
   }
-  total_ = frameTotal_;
-  for (const Stream& stream : streams) {
-    streams_.push_back(StreamCursor{stream, 0, StreamGenerator(stream.seed)});
-    total_ += stream.bytes;
+  return sender;
+}
+
+Sender Sender::Tags(const TagSeries& series, CharTime c) {
+  Sender sender;
+  sender.queued_ = true;
+  sender.relative_ = true;
+  sender.c_ = c;
+  const std::vector<TagDraw> draws = DrawTags(series);
+  sender.runs_.reserve(draws.size());
+  sender.due_.reserve(draws.size());
+  sender.states_.reserve(draws.size());
+  for (std::size_t i = 0; i < draws.size(); ++i) {
+    sender.due_.push_back(i == 0 ? series.at : draws[i - 1].spacing);
+    sender.states_.push_back(draws[i].state);
+    sender.Queue(static_cast<std::uint32_t>(i), series.bytes);
   }
+  return sender;
 }
 
-Nanos Line::ArrivalOf(const Stream& stream, std::uint64_t index) {
-  if (stream.rate == 0) return stream.at;
-  // index < 2^32 and the rate is nonzero, so neither step overflows.
-  const std::uint64_t offset =
-      (index * static_cast<std::uint64_t>(kNanosPerSecond) + stream.rate - 1) / stream.rate;
-  return stream.at + static_cast<Nanos>(offset);
+Sender Sender::Generated(const Stream& stream) {
+  Sender sender;
+  sender.c_ = RateCharTime(stream.rate);
+  sender.due_.push_back(stream.at);
+  sender.states_.push_back(stream.seed);
+  sender.Queue(0, stream.bytes);
+  return sender;
 }
 
-std::uint64_t Line::ArrivedBy(const Stream& stream, Nanos now) {
-  if (now < stream.at) return 0;
-  if (stream.rate == 0) return stream.bytes;
-  // Byte k has arrived when k <= elapsed * rate, elapsed in seconds; split the
-  // product so that it cannot overflow for any elapsed time.
-  const auto elapsed = static_cast<std::uint64_t>(now - stream.at);
-  const auto perSecond = static_cast<std::uint64_t>(kNanosPerSecond);
-  const std::uint64_t seconds = elapsed / perSecond;
-  if (seconds >= stream.bytes) return stream.bytes;
-  const std::uint64_t last =
-      seconds * stream.rate + (elapsed % perSecond) * stream.rate / perSecond;
-  return std::min<std::uint64_t>(last + 1, stream.bytes);
+void Sender::Queue(std::uint32_t unit, std::uint64_t count) {
+  // Units without bytes would stall the cursor; they carry nothing anyway.
+  if (count == 0) return;
+  runs_.push_back(Run{0, 0, total_, count, 0, unit, c_});
+  runs_.back().start = runs_.back().unitStart = QueuedStart(runs_.size() - 1);
+  total_ += count;
 }
 
-std::uint64_t Line::FrameBytesArrivedBy(Nanos now) const {
-  const auto next = std::upper_bound(frames_.begin(), frames_.end(), now,
-                                     [](Nanos t, const Frame& frame) { return t < frame.at; });
-  const auto index = static_cast<std::size_t>(next - frames_.begin());
-  return index == frames_.size() ? frameTotal_ : frameStart_[index];
+Nanos Sender::QueuedStart(std::size_t r) const {
+  const Run& run = runs_[r];
+  if (r == 0) return due_[run.unit];
+  const Run& previous = runs_[r - 1];
+  const Nanos due = relative_ ? previous.unitStart + due_[run.unit] : due_[run.unit];
+  if (!queued_) return due;
+  // The previous run's end: one character after its last byte.
+  return std::max(due, previous.start + Offset(previous.c, previous.count));
 }
 
-std::uint64_t Line::FrameBytesTaken() const {
-  return frame_ < frames_.size() ? frameStart_[frame_] + frameOffset_ : frameTotal_;
+std::size_t Sender::RunOf(std::uint64_t index) const {
+  const auto after =
+      std::upper_bound(runs_.begin(), runs_.end(), index,
+                       [](std::uint64_t i, const Run& run) { return i < run.before; });
+  return static_cast<std::size_t>(after - runs_.begin()) - 1;
+}
+
+std::uint64_t Sender::ArrivedBy(Nanos now) const {
+  // Every byte of the runs before the last one begun by `now` has arrived:
+  // runs never overlap, and instant ones arrive whole.
+  const auto after = std::upper_bound(runs_.begin(), runs_.end(), now,
+                                      [](Nanos t, const Run& run) { return t < run.start; });
+  if (after == runs_.begin()) return 0;
+  const Run& run = *(after - 1);
+  return run.before + ArrivedWithin(run.c, now - run.start, run.count);
+}
+
+Nanos Sender::ArrivalOf(std::uint64_t index) const {
+  const Run& run = runs_[RunOf(index)];
+  return run.start + Offset(run.c, index - run.before);
+}
+
+std::uint8_t Sender::Byte(std::uint32_t unit, std::uint64_t index) {
+  if (!frames_.empty()) return frames_[unit][index];
+  if (unit != generatorUnit_ || index != generatorIndex_) {
+    generator_ = StreamGenerator(states_[unit]);
+    for (std::uint64_t i = 0; i < index; ++i) generator_.Next();
+    generatorUnit_ = unit;
+  }
+  generatorIndex_ = index + 1;
+  return generator_.Next();
+}
+
+Nanos Sender::NextArrival() const {
+  const Run& run = runs_[run_];
+  return run.start + Offset(run.c, taken_ - run.before);
+}
+
+std::uint8_t Sender::Take() {
+  const Run& run = runs_[run_];
+  const std::uint8_t byte = Byte(run.unit, run.first + (taken_ - run.before));
+  if (++taken_ == run.before + run.count && run_ + 1 < runs_.size()) ++run_;
+  return byte;
+}
+
+void Sender::Retime(Nanos now, CharTime c) {
+  if (!queued_ || c == c_) return;
+  c_ = c;
+  // The first run not wholly arrived by `now`.
+  const std::uint64_t arrived = ArrivedBy(now);
+  if (arrived == total_) return;
+  std::size_t r = RunOf(arrived);
+  Run& run = runs_[r];
+  const std::uint64_t k = arrived - run.before;
+  if (k > 0 || run.first > 0) {
+    // In the middle of a unit: what is left of the character under way is
+    // finished at the new rate, and the rest follows at it.
+    const Nanos due = run.start + Offset(run.c, k);
+    const Nanos start = now + Rescale(due - now, run.c, c);
+    if (k > 0) {
+      Run rest = run;
+      rest.start = start;
+      rest.before += k;
+      rest.count -= k;
+      rest.first += k;
+      rest.c = c;
+      run.count = k;
+      runs_.insert(runs_.begin() + static_cast<std::ptrdiff_t>(r) + 1, rest);
+      ++r;
+    } else {
+      run.start = start;
+      run.c = c;
+    }
+    ++r;
+  }
+  for (; r < runs_.size(); ++r) {
+    Run& later = runs_[r];
+    later.c = c;
+    if (later.first == 0) {
+      later.start = later.unitStart = QueuedStart(r);
+    } else {
+      // Only when told of an earlier change after a later one: the rest of
+      // a unit follows what came before it.
+      const Run& previous = runs_[r - 1];
+      later.start = previous.start + Offset(previous.c, previous.count);
+    }
+  }
+  if (taken_ < total_) run_ = RunOf(taken_);
+}
+
+Line::Line(const std::vector<Frame>& frames, const std::vector<Stream>& streams,
+           const std::vector<TagSeries>& tags, CharTime characterTime) {
+  std::vector<Frame> instant;
+  std::vector<Frame> timed;
+  for (const Frame& frame : frames) (frame.instant ? instant : timed).push_back(frame);
+  const auto byTime = [](const Frame& a, const Frame& b) { return a.at < b.at; };
+  std::stable_sort(instant.begin(), instant.end(), byTime);
+  std::stable_sort(timed.begin(), timed.end(), byTime);
+  senders_.push_back(Sender::Frames(std::move(instant), kInstant));
+  senders_.push_back(Sender::Frames(std::move(timed), characterTime));
+  for (const TagSeries& series : tags) senders_.push_back(Sender::Tags(series, characterTime));
+  for (const Stream& stream : streams) senders_.push_back(Sender::Generated(stream));
+  for (const Sender& sender : senders_) total_ += sender.Total();
 }
 
 std::uint64_t Line::Available(Nanos now) const {
-  std::uint64_t available = FrameBytesArrivedBy(now) - FrameBytesTaken();
-  for (const StreamCursor& cursor : streams_) {
-    available += ArrivedBy(cursor.stream, now) - cursor.taken;
+  std::uint64_t available = 0;
+  for (const Sender& sender : senders_) {
+    available += std::max(sender.ArrivedBy(now), sender.Taken()) - sender.Taken();
   }
   return available;
 }
 
-std::optional<Nanos> Line::NextArrival(Nanos now) const {
-  std::optional<Nanos> next;
-  const auto later = [&next](Nanos t) {
-    if (!next || t < *next) next = t;
-  };
-  const auto frame = std::upper_bound(frames_.begin(), frames_.end(), now,
-                                      [](Nanos t, const Frame& f) { return t < f.at; });
-  if (frame != frames_.end()) later(frame->at);
-  for (const StreamCursor& cursor : streams_) {
-    const std::uint64_t arrived = ArrivedBy(cursor.stream, now);
-    if (arrived < cursor.stream.bytes) later(ArrivalOf(cursor.stream, arrived));
+std::optional<Nanos> Line::PendingArrival(std::uint64_t n) const {
+  if (n == 0 || n > total_ - delivered_) return std::nullopt;
+  // The count of arrived bytes only grows with time: the first moment it
+  // reaches n is found by halving, at a few dozen binary searches per call.
+  Nanos low = 0;
+  Nanos high = 0;
+  for (const Sender& sender : senders_) {
+    if (sender.Taken() < sender.Total()) {
+      high = std::max(high, sender.ArrivalOf(sender.Total() - 1));
+    }
   }
-  return next;
+  if (Available(low) >= n) return low;
+  while (high - low > 1) {
+    const Nanos middle = low + (high - low) / 2;
+    (Available(middle) >= n ? high : low) = middle;
+  }
+  return high;
+}
+
+std::optional<Nanos> Line::NextArrival(Nanos now) const {
+  return PendingArrival(Available(now) + 1);
 }
 
 std::uint32_t Line::Take(Nanos now, std::uint8_t* out, std::uint32_t max) {
   std::uint32_t count = 0;
   while (count < max) {
-    // The source whose next byte arrived first; frames win ties.
-    std::optional<Nanos> best;
-    StreamCursor* from = nullptr;
-    if (frame_ < frames_.size() && frames_[frame_].at <= now) best = frames_[frame_].at;
-    for (StreamCursor& cursor : streams_) {
-      if (cursor.taken >= cursor.stream.bytes) continue;
-      const Nanos at = ArrivalOf(cursor.stream, cursor.taken);
-      if (at <= now && (!best || at < *best)) {
+    // The sender whose next byte arrived first; earlier senders win ties.
+    Sender* from = nullptr;
+    Nanos best = std::numeric_limits<Nanos>::max();
+    for (Sender& sender : senders_) {
+      if (sender.Taken() == sender.Total()) continue;
+      const Nanos at = sender.NextArrival();
+      if (at <= now && at < best) {
         best = at;
-        from = &cursor;
+        from = &sender;
       }
     }
-    if (!best) break;
-    if (from != nullptr) {
-      out[count] = from->generator.Next();
-      ++from->taken;
-    } else {
-      out[count] = frames_[frame_].bytes[frameOffset_];
-      if (++frameOffset_ == frames_[frame_].bytes.size()) {
-        ++frame_;
-        frameOffset_ = 0;
-      }
-    }
-    ++count;
+    if (from == nullptr) break;
+    out[count++] = from->Take();
   }
   delivered_ += count;
   return count;
+}
+
+void Line::SetCharacterTime(Nanos now, CharTime characterTime) {
+  for (Sender& sender : senders_) sender.Retime(now, characterTime);
 }
 
 }  // namespace sim

@@ -1,12 +1,12 @@
 #include "operations.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "call_log.h"
@@ -18,6 +18,9 @@ namespace {
 
 struct Simulation {
   std::mutex mutex;
+  // Told of every change a waiting read may have to act on at once: a new
+  // setting (which re-times its line), a close, an unplug by a call, a reset.
+  std::condition_variable changed;
   std::optional<DeviceTable> table;
   std::uint64_t generation = 0;  // bumped by every reset
   CallLog log;
@@ -69,12 +72,13 @@ class Call {
   ~Call() {
     if (!Stale()) {
       if (IsGlobalOp(op_)) {
-        table_.AfterGlobalCall(op_, number_);
+        changed_ = table_.AfterGlobalCall(op_, number_) || changed_;
       } else if (bridge_ != nullptr) {
-        DeviceTable::AfterCall(*bridge_, op_, number_);
+        changed_ = DeviceTable::AfterCall(*bridge_, op_, number_) || changed_;
       }
     }
     sim_.log.Write(line_);
+    if (changed_) sim_.changed.notify_all();
   }
 
   DeviceTable& Table() { return table_; }
@@ -112,12 +116,11 @@ class Call {
   HandleState& Handle() { return *handle_; }
   BridgeState& Bridge() { return *bridge_; }
 
-  /// Waits with the lock released.
-  void SleepUntil(Clock::time_point when) {
-    lock_.unlock();
-    std::this_thread::sleep_until(when);
-    lock_.lock();
-  }
+  /// Waits with the lock released, until `when` or until another call
+  /// changes something (possibly earlier, possibly for no reason).
+  void WaitUntil(Clock::time_point when) { sim_.changed.wait_until(lock_, when); }
+  /// Marks this call as one that waiting reads must look at.
+  void Changed() { changed_ = true; }
 
  private:
   Simulation& sim_;
@@ -129,6 +132,7 @@ class Call {
   std::uint32_t number_ = 0;
   BridgeState* bridge_ = nullptr;
   HandleState* handle_ = nullptr;
+  bool changed_ = false;
 };
 
 /// Writes a device string the way the device string buffer holds it: with
@@ -173,6 +177,7 @@ void Reset(Scenario scenario, const std::string& logPath) {
   sim.table.emplace(std::move(scenario));
   ++sim.generation;
   sim.log.Open(logPath);
+  sim.changed.notify_all();
 }
 
 void ResetToEnvironment() {
@@ -181,6 +186,7 @@ void ResetToEnvironment() {
   sim.table.reset();
   ++sim.generation;
   sim.log.Close();
+  sim.changed.notify_all();
 }
 
 HID_UART_STATUS GetLibraryVersion(std::uint8_t* major, std::uint8_t* minor,
@@ -259,7 +265,10 @@ HID_UART_STATUS SetUartConfig(HID_UART_DEVICE device, std::uint32_t baudRate, st
   if (status) return call.Return(*status);
   const hiduart::UartSetting setting{baudRate, dataBits, parity, stopBits, flowControl};
   if (!hiduart::IsValid(setting)) return call.Return(HID_UART_INVALID_PARAMETER);
-  call.Bridge().written = setting;
+  BridgeState& bridge = call.Bridge();
+  bridge.written = setting;
+  bridge.line.SetCharacterTime(DeviceTable::LineTime(bridge, Clock::now()), UartCharTime(setting));
+  call.Changed();
   return call.Return(HID_UART_SUCCESS);
 }
 
@@ -361,14 +370,15 @@ HID_UART_STATUS Read(HID_UART_DEVICE device, std::uint8_t* buffer, std::uint32_t
     if (now >= deadline) {
       return result(HID_UART_READ_TIMED_OUT, line.Take(lineNow, buffer, numBytesToRead));
     }
+    // One wake-up for the whole request: when its last byte arrives, unless
+    // the time-out or the unplug comes first.
     Clock::time_point wake = deadline;
-    if (const auto next = line.NextArrival(lineNow)) {
-      const Nanos wait = *next - lineNow;
-      wake = std::min(
-          wake, now + std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(wait)));
+    if (const auto filled = line.PendingArrival(numBytesToRead)) {
+      wake = std::min(wake, *call.Bridge().openedAt + std::chrono::ceil<Clock::duration>(
+                                                          std::chrono::nanoseconds(*filled)));
     }
     if (const auto unplug = call.Table().UnplugTime(call.Bridge())) wake = std::min(wake, *unplug);
-    call.SleepUntil(wake);
+    call.WaitUntil(wake);
     const HandleState* handle = call.Stale() ? nullptr : call.Table().FindHandle(device);
     if (handle == nullptr || handle->number != handleNumber) {
       // Reset or closed meanwhile: the handle is gone.
@@ -384,6 +394,7 @@ HID_UART_STATUS Close(HID_UART_DEVICE device) {
   if (status == HID_UART_INVALID_HANDLE) return call.Return(*status);
   // A close always lets go of the handle, even when it reports a failure.
   call.Table().CloseHandle(device);
+  call.Changed();
   return call.Return(status.value_or(HID_UART_SUCCESS));
 }
 

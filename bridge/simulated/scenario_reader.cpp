@@ -22,6 +22,8 @@ struct SyntaxError {
 };
 
 constexpr Nanos kMaxTime = 1'000'000 * kNanosPerSecond;
+constexpr std::uint64_t kMaxTags = 1'000'000;
+constexpr std::uint64_t kMaxTagBytes = 1000;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -264,6 +266,10 @@ void ReadFrame(Args& args, BridgeSetup& bridge) {
   Frame frame;
   args.Keyword("at");
   frame.at = args.Time();
+  if (args.NextIs("instant")) {
+    args.Word();
+    frame.instant = true;
+  }
   while (!args.Done()) {
     const Token& token = args.Any();
     if (token.quoted) {
@@ -292,6 +298,33 @@ void ReadStream(Args& args, BridgeSetup& bridge) {
   stream.seed = args.Number<std::uint32_t>();
   if (stream.seed == 0) throw SyntaxError{"a stream seed must be nonzero"};
   bridge.streams.push_back(stream);
+}
+
+void ReadTags(Args& args, BridgeSetup& bridge) {
+  TagSeries series;
+  args.Keyword("at");
+  series.at = args.Time();
+  args.Keyword("count");
+  series.count = static_cast<std::uint32_t>(args.Unsigned(kMaxTags));
+  if (series.count == 0) throw SyntaxError{"tags need a count of at least 1"};
+  args.Keyword("bytes");
+  series.bytes = static_cast<std::uint32_t>(args.Unsigned(kMaxTagBytes));
+  if (series.bytes == 0) throw SyntaxError{"a tag needs at least one byte"};
+  args.Keyword("spacing");
+  series.minSpacing = args.Time();
+  series.maxSpacing = args.Time();
+  if (series.minSpacing > series.maxSpacing) {
+    throw SyntaxError{"the least spacing must not exceed the largest"};
+  }
+  args.Keyword("seed");
+  series.seed = args.Number<std::uint32_t>();
+  if (series.seed == 0) throw SyntaxError{"a tags seed must be nonzero"};
+  // Keeps every tag time far from overflowing, whatever the line's rate.
+  const auto gaps = static_cast<Nanos>(series.count - 1);
+  if (gaps > 0 && series.maxSpacing > (kMaxTime - series.at) / gaps) {
+    throw SyntaxError{"the last tag could be due after 1000000 seconds"};
+  }
+  bridge.tags.push_back(series);
 }
 
 void ReadUnplug(Args& args, BridgeSetup& bridge) {
@@ -372,8 +405,10 @@ constexpr Directive kDirectives[] = {
      }},
     {"read-back", "read-back baud|data-bits|parity|stop-bits|flow-control VALUE", true,
      [](Args& a, Target& t) { ReadReadBack(a, *t.bridge); }},
-    {"frame", "frame at TIME BYTE... (two hex digits each, or \"TEXT\")", true,
+    {"frame", "frame at TIME [instant] BYTE... (two hex digits each, or \"TEXT\")", true,
      [](Args& a, Target& t) { ReadFrame(a, *t.bridge); }},
+    {"tags", "tags at TIME count N bytes B spacing MIN MAX seed SEED", true,
+     [](Args& a, Target& t) { ReadTags(a, *t.bridge); }},
     {"stream", "stream at TIME rate BYTES-PER-SECOND bytes COUNT seed SEED", true,
      [](Args& a, Target& t) { ReadStream(a, *t.bridge); }},
     {"read-count", "read-count N", true,

@@ -17,12 +17,16 @@ class StreamGenerator {
   /// A seed of 0 would give only zeros; it is taken as 1.
   explicit StreamGenerator(std::uint32_t seed) : state_(seed == 0 ? 1 : seed) {}
 
-  std::uint8_t Next() {
+  /// One step; returns the whole 32-bit state.
+  std::uint32_t NextState() {
     state_ ^= state_ << 13;
     state_ ^= state_ >> 17;
     state_ ^= state_ << 5;
-    return static_cast<std::uint8_t>(state_ & 0xFF);
+    return state_;
   }
+  /// One step; returns the low byte of the state.
+  std::uint8_t Next() { return static_cast<std::uint8_t>(NextState() & 0xFF); }
+  std::uint32_t State() const { return state_; }
 
  private:
   std::uint32_t state_;

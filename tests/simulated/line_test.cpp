@@ -24,8 +24,8 @@ TEST(StreamGenerator, IsXorshift32) {
   EXPECT_EQ(StreamBytes(1, 2), (std::vector<std::uint8_t>{0x21, 0x01}));
 }
 
-TEST(Line, FramesArriveWholeAndMergeOnlyOnceArrived) {
-  Line line({{500 * kMs, {1, 2, 3}}, {100 * kMs, {9}}, {500 * kMs, {4}}}, {});
+TEST(Line, InstantFramesArriveWholeAndMergeOnlyOnceArrived) {
+  Line line({{500 * kMs, {1, 2, 3}, true}, {100 * kMs, {9}, true}, {500 * kMs, {4}, true}}, {});
   EXPECT_EQ(line.Total(), 5u);
   EXPECT_EQ(line.Available(99 * kMs), 0u);
   EXPECT_EQ(line.NextArrival(0), 100 * kMs);
@@ -66,7 +66,7 @@ TEST(Line, FastAndInstantStreamsAreCountedNotStepped) {
 TEST(Line, FramesAndStreamsInterleaveByArrival) {
   // Stream bytes at 0, 10, 20 ms; a frame at 10 ms goes before the stream
   // byte of the same moment.
-  Line line({{10 * kMs, {0xAA, 0xBB}}}, {{0, 100, 3, 7}});
+  Line line({{10 * kMs, {0xAA, 0xBB}, true}}, {{0, 100, 3, 7}});
   const auto stream = StreamBytes(7, 3);
   EXPECT_EQ(Take(line, 30 * kMs, 10),
             (std::vector<std::uint8_t>{stream[0], 0xAA, 0xBB, stream[1], stream[2]}));

@@ -271,6 +271,23 @@ TEST_F(Operations, ReadsReturnWhenFilledOrAtTheTimeout) {
   EXPECT_EQ(Count(), 0u);
 }
 
+TEST_F(Operations, ATagSplitAcrossTwoReadsComesWholeAndInOrder) {
+  // Tag 0's bytes are the generator's first five; tag 1 is 5 s later.
+  Use("bridge \"S1\"\n  tags at 0.01 count 2 bytes 5 spacing 5 5 seed 3\n");
+  const HID_UART_DEVICE device = OpenAt(0, 5000);
+  ASSERT_EQ(SetUartConfig(device, 9600, HID_UART_EIGHT_DATA_BITS, 0, 0, 0), HID_UART_SUCCESS);
+  const Bytes tag = StreamBytes(3, 5);
+  // Filled as soon as the fourth byte is in, long before the time-out.
+  const ReadResult head = ReadFrom(device, 4);
+  EXPECT_EQ(head.status, HID_UART_SUCCESS);
+  EXPECT_EQ(head.bytes, Bytes(tag.begin(), tag.begin() + 4));
+  // At its time-out a read has exactly what arrived: the tag's last byte.
+  ASSERT_EQ(SetTimeouts(device, 100, 0), HID_UART_SUCCESS);
+  const ReadResult tail = ReadFrom(device, 1000);
+  EXPECT_EQ(tail.status, HID_UART_READ_TIMED_OUT);
+  EXPECT_EQ(tail.bytes, Bytes{tag[4]});
+}
+
 TEST_F(Operations, QuietLineTimesOutAndUnplugEndsAWaitingRead) {
   Use("bridge \"S1\"\n  unplug at 0.2\n");
   const HID_UART_DEVICE device = OpenAt(0, 40);
@@ -299,10 +316,11 @@ TEST_F(Operations, StreamsDeliverTheGeneratedBytesInOrder) {
 
 TEST_F(Operations, HostileReadsAndStrings) {
   const std::string longText(300, 'M');
-  const std::string scenario = "bridge \"S\\x00hidden\"\n  manufacturer \"" + longText +
-                               "\"\n  product \"" + std::string(259, 'P') +
-                               "\"\n  frame at 0 0A 0B\n  frame at 0 0C\n  read-count 5000\n"
-                               "  fail read 0x10 call 1\n";
+  const std::string scenario =
+      "bridge \"S\\x00hidden\"\n  manufacturer \"" + longText + "\"\n  product \"" +
+      std::string(259, 'P') +
+      "\"\n  frame at 0 instant 0A 0B\n  frame at 0 instant 0C\n  read-count 5000\n"
+      "  fail read 0x10 call 1\n";
   Use(scenario.c_str());
   EXPECT_EQ(StringAt(0), std::string("S"));
   const HID_UART_DEVICE device = OpenAt(0, 20);

@@ -43,6 +43,16 @@ TEST(ScenarioReader, MalformedInputNamesLineAndFault) {
       {"bridge \"S\"\nattach after open 1", 2, "attach only after get-num-devices"},
       {"bridge \"S\"\nattach at", 2, "usage: attach after"},
       {"bridge \"S\"\nattach at soon", 2, "bad time \"soon\""},
+      {"bridge \"S\"\nframe at 1 instant", 2, "a frame needs at least one byte"},
+      {"bridge \"S\"\ntags at 0 count 0 bytes 5 spacing 1 2 seed 1", 2, "count of at least 1"},
+      {"bridge \"S\"\ntags at 0 count 1000001 bytes 5 spacing 1 2 seed 1", 2, "out of range"},
+      {"bridge \"S\"\ntags at 0 count 5 bytes 1001 spacing 1 2 seed 1", 2, "at most 1000)"},
+      {"bridge \"S\"\ntags at 0 count 5 bytes 0 spacing 1 2 seed 1", 2, "at least one byte"},
+      {"bridge \"S\"\ntags at 0 count 5 bytes 5 spacing 2 1 seed 1", 2, "must not exceed"},
+      {"bridge \"S\"\ntags at 0 count 5 bytes 5 spacing 1 2 seed 0", 2, "seed must be nonzero"},
+      {"bridge \"S\"\ntags at 0 count 5 bytes 5 spacing 1 2", 2, "usage: tags at TIME count"},
+      {"bridge \"S\"\ntags at 2 count 1000000 bytes 5 spacing 0 1 seed 1", 2,
+       "due after 1000000 seconds"},
       {"\"S1\"", 1, "must start with a directive"},
       {"bridge \"S\"\nproduct \x01\xFF", 2, "malformed \"product\""},
   };
@@ -74,6 +84,8 @@ bridge "S1 \"q\" \\ \x00\xfe #"
   fail read -1 call 3
   fail get-num-devices 0x100
   frame at 0.5 12 34 "ab" 9a
+  frame at 0.25 instant 01
+  tags at 0.1 count 100000 bytes 1000 spacing 0.004 0.01 seed 9
   stream at 1.25 rate 960 bytes 9600 seed 7
   read-count 5000
   unplug at 3.0
@@ -111,9 +123,18 @@ bridge ""
   ASSERT_EQ(b.failures.size(), 2u);
   EXPECT_EQ(b.failures[1].status, -1);
   EXPECT_EQ(b.failures[1].call, 3u);
-  ASSERT_EQ(b.frames.size(), 1u);
+  ASSERT_EQ(b.frames.size(), 2u);
   EXPECT_EQ(b.frames[0].at, 500'000'000);
   EXPECT_EQ(b.frames[0].bytes, (std::vector<std::uint8_t>{0x12, 0x34, 'a', 'b', 0x9A}));
+  EXPECT_FALSE(b.frames[0].instant);
+  EXPECT_TRUE(b.frames[1].instant);
+  ASSERT_EQ(b.tags.size(), 1u);
+  EXPECT_EQ(b.tags[0].at, 100'000'000);
+  EXPECT_EQ(b.tags[0].count, 100'000u);
+  EXPECT_EQ(b.tags[0].bytes, 1000u);
+  EXPECT_EQ(b.tags[0].minSpacing, 4'000'000);
+  EXPECT_EQ(b.tags[0].maxSpacing, 10'000'000);
+  EXPECT_EQ(b.tags[0].seed, 9u);
   ASSERT_EQ(b.streams.size(), 1u);
   EXPECT_EQ(b.streams[0].at, 1'250'000'000);
   EXPECT_EQ(b.streams[0].rate, 960u);
