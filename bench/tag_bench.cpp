@@ -42,7 +42,8 @@ constexpr std::uint32_t kTagBytes = 5;
 // A time as the scenario format writes it: seconds, to the nanosecond.
 std::string Seconds(sim::Nanos nanos) {
   char text[32];
-  std::snprintf(text, sizeof text, "%lld.%09lld", static_cast<long long>(nanos / sim::kNanosPerSecond),
+  std::snprintf(text, sizeof text, "%lld.%09lld",
+                static_cast<long long>(nanos / sim::kNanosPerSecond),
                 static_cast<long long>(nanos % sim::kNanosPerSecond));
   return text;
 }
@@ -112,10 +113,11 @@ int main(int argc, char* argv[]) {
   if (bridgeCount < 1 || seconds < 1 || minSpacing <= 0 || maxSpacing < minSpacing) return 2;
 
   // Enough tags to outlast the run.
-  const auto count = static_cast<std::uint32_t>((seconds + 5) * sim::kNanosPerSecond / minSpacing) + 1;
-  const sim::CharTime characterTime = sim::UartCharTime(
-      {9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY, HID_UART_SHORT_STOP_BIT,
-       HID_UART_NO_FLOW_CONTROL});
+  const auto count =
+      static_cast<std::uint32_t>((seconds + 5) * sim::kNanosPerSecond / minSpacing) + 1;
+  const sim::CharTime characterTime =
+      sim::UartCharTime({9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
+                         HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL});
   std::vector<Bridge> bridges(static_cast<size_t>(bridgeCount));
   char scenarioPath[] = "/tmp/kestrune-tags-XXXXXX";
   const int scenarioFd = mkstemp(scenarioPath);
@@ -124,8 +126,8 @@ int main(int argc, char* argv[]) {
     std::ostringstream scenario;
     for (int i = 0; i < bridgeCount; ++i) {
       const auto seed = static_cast<std::uint32_t>(i + 1);
-      scenario << "bridge \"B" << i << "\"\n  tags at " << Seconds(kTagStart) << " count "
-               << count << " bytes " << kTagBytes << " spacing " << Seconds(minSpacing) << " "
+      scenario << "bridge \"B" << i << "\"\n  tags at " << Seconds(kTagStart) << " count " << count
+               << " bytes " << kTagBytes << " spacing " << Seconds(minSpacing) << " "
                << Seconds(maxSpacing) << " seed " << seed << "\n";
       Bridge& bridge = bridges[static_cast<size_t>(i)];
       const sim::TagSeries series{kTagStart, count, kTagBytes, minSpacing, maxSpacing, seed};
@@ -149,6 +151,9 @@ int main(int argc, char* argv[]) {
     close(fds[1]);
     setenv("HIDUART_SIM_SCENARIO", scenarioPath, 1);
     unsetenv("HIDUART_SIM_LOG");
+    // A shell's background job starts with SIGINT ignored; the program must
+    // get the operator's Ctrl+C as it would from a console.
+    signal(SIGINT, SIG_DFL);
     execv(program.c_str(), arguments.data());
     _exit(127);
   }
@@ -198,8 +203,7 @@ int main(int argc, char* argv[]) {
           ++bridge.tag;
         }
       }
-      const double at =
-          std::chrono::duration<double>(now - bridge.connectedAt).count();
+      const double at = std::chrono::duration<double>(now - bridge.connectedAt).count();
       for (size_t t = first; t < bridge.tag; ++t) {
         const Clock::time_point due =
             bridge.connectedAt + std::chrono::duration_cast<Clock::duration>(
@@ -234,8 +238,7 @@ int main(int argc, char* argv[]) {
       "(%.2f %% of one core); delay from a whole tag's last byte to its report: median %.1f ms, "
       "99th percentile %.1f ms, worst %.1f ms%s\n",
       bridgeCount, static_cast<double>(minSpacing) / 1e6, static_cast<double>(maxSpacing) / 1e6,
-      seconds,
-      shownArguments.empty() ? " no arguments" : shownArguments.c_str(), counted,
+      seconds, shownArguments.empty() ? " no arguments" : shownArguments.c_str(), counted,
       counted == 0 ? 0.0 : 100.0 * static_cast<double>(whole) / static_cast<double>(counted),
       cpuMs / seconds, cpuMs / seconds / 10.0, Percentile(delaysMs, 0.5),
       Percentile(delaysMs, 0.99), Percentile(delaysMs, 1.0),
