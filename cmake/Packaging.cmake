@@ -2,7 +2,8 @@
 # program and an operator's README in one folder (a ZIP), and the same with
 # our bridge library beside the program (a second ZIP); on Linux the program
 # and, as the component open_bridge, the open bridge library, its udev rule
-# and its README (a Debian package with all of them). The simulated bridge is
+# and its README, and as the component service a systemd unit for a station
+# (a Debian package with all of them). The simulated bridge is
 # left out unless its own component is asked for, so that nobody ships the
 # simulation in place of a real bridge library by mistake.
 include(GNUInstallDirs)
@@ -57,6 +58,16 @@ elseif(TARGET hid_bridge)
           EXCLUDE_FROM_ALL)
 endif()
 
+# cmake --install <build> --component service (Linux): the systemd unit of a
+# station and its arguments' file. The Debian package installs both; the
+# file goes to /etc whatever the prefix, as the unit reads it from there.
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune.service
+          DESTINATION lib/systemd/system COMPONENT service EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune.default
+          DESTINATION /etc/default RENAME kestrune COMPONENT service EXCLUDE_FROM_ALL)
+endif()
+
 set(CPACK_PACKAGE_NAME kestrune)
 set(CPACK_PACKAGE_VENDOR Kestrune)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -79,7 +90,7 @@ else()
   # One package, kestrune_VERSION_ARCH.deb: `apt install ./kestrune_*.deb`.
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-  set(CPACK_COMPONENTS_ALL program)
+  set(CPACK_COMPONENTS_ALL program service)
   if(TARGET hid_bridge)
     list(APPEND CPACK_COMPONENTS_ALL open_bridge)
   endif()
@@ -94,7 +105,11 @@ that the package includes.")
   # Dependencies from the libraries the program and the open library link.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_STRIP_FILES ON)
-  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/postinst)
+  # /etc/default/kestrune is a conffile: an administrator's arguments survive
+  # upgrades, and it goes only with a purge.
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+      ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/prerm
+      ${PROJECT_SOURCE_DIR}/packaging/postrm ${PROJECT_SOURCE_DIR}/packaging/conffiles)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 include(CPack)

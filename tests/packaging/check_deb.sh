@@ -2,8 +2,10 @@
 # Makes the Debian package of a Linux build, installs it with apt as an
 # operator would, and runs the installed program: on the simulated bridge of
 # the build it must print the demo exactly, and on its own it must bind the
-# open bridge library that the package brings. The package is removed again
-# at the end. Runs as root, or through sudo.
+# open bridge library that the package brings. Its station service must be
+# a valid unit, installed but not enabled, never running as root; removing
+# the package keeps only the administrator's arguments, purging it leaves
+# nothing. Runs as root, or through sudo.
 #   tests/packaging/check_deb.sh [BUILD_DIR]     (default build/linux)
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -18,13 +20,42 @@ packages=("$build"/kestrune_*.deb)
 [ ${#packages[@]} -eq 1 ] || { echo "check_deb: expected one package, found: ${packages[*]}" >&2; exit 1; }
 
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[0]}" >/dev/null 2>&1
-trap '"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrune >/dev/null 2>&1' EXIT
+trap '"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrune >/dev/null 2>&1 || true' EXIT
 
 for file in /usr/bin/kestrune /usr/lib/kestrune/libSLABHIDtoUART.so \
             /usr/lib/udev/rules.d/60-kestrune-cp2110.rules \
-            /usr/share/doc/kestrune/open-bridge/README.md; do
+            /usr/share/doc/kestrune/open-bridge/README.md \
+            /usr/lib/systemd/system/kestrune.service /etc/default/kestrune; do
   dpkg -L kestrune | grep -qx "$file" || { echo "check_deb: the package lacks $file" >&2; exit 1; }
 done
+fail() { echo "check_deb: $*" >&2; exit 1; }
+unit=/usr/lib/systemd/system/kestrune.service
+
+# The unit as installed, its program in place. systemd-analyze reports a
+# misspelt key or a bad value on its output and still exits 0: any output
+# fails.
+verified=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify failed: $verified"
+[ -z "$verified" ] || fail "systemd-analyze verify warns about $unit: $verified"
+dpkg-query -W -f='${Conffiles}\n' kestrune | grep -q '^ /etc/default/kestrune ' ||
+  fail "/etc/default/kestrune is not a conffile"
+# Not enabled by the package (systemctl reads the links even without a
+# running systemd).
+[ "$(systemctl is-enabled kestrune.service 2>&1 || true)" = disabled ] ||
+  fail "the package enabled kestrune.service"
+# Never root, and in the group that the udev rule gives the bridges' nodes.
+setting() { sed -n "s/^$1=//p" "$unit" | tail -n 1; }
+rule_group=$(sed -n 's/.*GROUP="\([^"]*\)".*/\1/p' /usr/lib/udev/rules.d/60-kestrune-cp2110.rules)
+[ -n "$rule_group" ] || fail "the udev rule names no group"
+[ "$(setting DynamicUser)" = yes ] || fail "the unit has no user of its own"
+case "$(setting User)" in '' | root | 0) fail "the unit runs as root" ;; esac
+[ "$(setting SupplementaryGroups)" = "$rule_group" ] ||
+  fail "the unit's group \"$(setting SupplementaryGroups)\" is not the udev rule's \"$rule_group\""
+[ "$(setting ExecStart)" = '/usr/bin/kestrune --watch --timestamps $KESTRUNE_ARGS' ] ||
+  fail "the unit starts \"$(setting ExecStart)\""
+# The shipped arguments change nothing: the unit's command line, as systemd
+# would split it, is a station with time stamps.
+args=$(env -i sh -c '. /etc/default/kestrune && printf %s "$KESTRUNE_ARGS"')
+[ -z "$args" ] || fail "/etc/default/kestrune sets arguments: $args"
 
 # The installed program on the build's simulated bridge: the demo, exactly.
 got=$(env -u HIDUART_SIM_SCENARIO -u HIDUART_SIM_LOG LD_LIBRARY_PATH="$build" /usr/bin/kestrune)
@@ -45,4 +76,21 @@ if [ "$got" != "$(printf 'Starting Kestrune application\nSLABHIDtoUART.dll: Vers
   echo "$got" >&2
   exit 1
 fi
-echo "check_deb: $(basename "${packages[0]}") installs, and its program runs from /usr/bin"
+
+# An administrator enables the station and sets arguments; a removal keeps
+# the arguments and nothing else, a purge leaves nothing behind: no file, no
+# dangling link from the enabled target, no account.
+"${as_root[@]}" systemctl enable kestrune.service >/dev/null 2>&1 || fail "systemctl enable failed"
+link=/etc/systemd/system/multi-user.target.wants/kestrune.service
+[ -L "$link" ] || fail "systemctl enable made no link $link"
+echo 'KESTRUNE_ARGS="--frame-gap 50"' | "${as_root[@]}" tee -a /etc/default/kestrune >/dev/null
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq kestrune >/dev/null 2>&1
+[ ! -e "$unit" ] || fail "the unit is still there after a removal"
+grep -q 'frame-gap 50' /etc/default/kestrune || fail "a removal lost /etc/default/kestrune"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrune >/dev/null 2>&1
+for file in /etc/default/kestrune "$link"; do
+  [ ! -e "$file" ] && [ ! -L "$file" ] || fail "$file is still there after a purge"
+done
+! getent passwd kestrune >/dev/null || fail "an account kestrune is left after a purge"
+echo "check_deb: $(basename "${packages[0]}") installs, its program runs from /usr/bin, its unit" \
+  "verifies, is not enabled, and is gone after a purge"
