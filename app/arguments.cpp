@@ -9,8 +9,8 @@
 namespace {
 
 // Digits only, no sign, no spaces: a typo must not pass for a number.
-std::optional<long> Milliseconds(const char* text) {
-  if (text == nullptr || *text == '\0' || std::strlen(text) > 5) {
+std::optional<long> Milliseconds(const char* text, long max) {
+  if (text == nullptr || *text == '\0' || std::strlen(text) > 7) {
     return std::nullopt;
   }
   long value = 0;
@@ -20,7 +20,7 @@ std::optional<long> Milliseconds(const char* text) {
     }
     value = value * 10 + (*c - '0');
   }
-  if (value > kMaxFrameGapMs) {
+  if (value > max) {
     return std::nullopt;
   }
   return value;
@@ -34,24 +34,29 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    if (std::strcmp(argument, "--frame-gap") == 0) {
+    const bool gap = std::strcmp(argument, "--frame-gap") == 0;
+    if (gap || std::strcmp(argument, "--dedupe") == 0) {
+      const long max = gap ? kMaxFrameGapMs : kMaxDedupeMs;
       const char* value = i + 1 < argc ? argv[++i] : nullptr;
-      const std::optional<long> gap = Milliseconds(value);
-      if (!gap) {
+      const std::optional<long> ms = Milliseconds(value, max);
+      if (!ms) {
         parsed.action = Arguments::Action::kMisused;
-        parsed.problem =
-            std::string("--frame-gap takes a whole number of milliseconds from 0 to ") +
-            std::to_string(kMaxFrameGapMs) +
-            (value == nullptr ? std::string(", and none was given")
-                              : std::string(", not \"") + value + "\"");
+        parsed.problem = std::string(argument) +
+                         " takes a whole number of milliseconds from 0 to " + std::to_string(max) +
+                         (value == nullptr ? std::string(", and none was given")
+                                           : std::string(", not \"") + value + "\"");
         return parsed;
       }
-      parsed.frameGap = std::chrono::milliseconds(*gap);
+      if (gap) {
+        parsed.frameGap = std::chrono::milliseconds(*ms);
+      } else {
+        parsed.dedupe = std::chrono::milliseconds(*ms);
+      }
     } else if (std::strcmp(argument, "--watch") == 0) {
       parsed.watch = true;
     } else if (std::strcmp(argument, "--timestamps") == 0) {
       parsed.timestamps = true;
-    } else if (std::strcmp(argument, "--help") == 0) {
+    } else if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
       help = true;
     } else if (std::strcmp(argument, "--version") == 0) {
       version = true;
@@ -77,12 +82,12 @@ std::chrono::milliseconds FrameGap(const Arguments& arguments) {
 }
 
 const char* UsageText() {
-  return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps]\n"
+  return "usage: kestrune [--watch] [--frame-gap MS] [--dedupe MS] [--timestamps]\n"
          "       kestrune --help | --version\n";
 }
 
 const char* HelpText() {
-  return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps]\n"
+  return "usage: kestrune [--watch] [--frame-gap MS] [--dedupe MS] [--timestamps]\n"
          "       kestrune --help | --version\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
@@ -115,10 +120,16 @@ const char* HelpText() {
          "                bridges at 20 ms: about 125 ms). Without --watch, Ctrl+C or\n"
          "                SIGTERM then also reports what is pending, closes the bridge\n"
          "                and exits 0.\n"
+         "  --dedupe MS   leaves out a block whose bytes equal the bridge's previous\n"
+         "                block and that comes less than MS milliseconds (0 to\n"
+         "                3600000) after it, reported or not: a tag held in a reader's\n"
+         "                field is reported once, and again once it has been away for\n"
+         "                MS. Per bridge. It needs whole tags: use it with --watch or\n"
+         "                --frame-gap. 0, the default, reports every block.\n"
          "  --timestamps  starts each report's header line with the local time at which\n"
          "                the block's first bytes were read, e.g.\n"
          "                  2025-03-01T14:05:09.372+01:00 >>>[DATA FROM S1, 5 BYTE]\n"
-         "  --help        prints this text and exits\n"
+         "  -h, --help    prints this text and exits\n"
          "  --version     prints the program's version and exits\n";
 }
 

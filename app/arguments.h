@@ -18,19 +18,23 @@ struct Arguments {
   bool timestamps = false;  // local time before each report's header
   // --frame-gap, as given; the last one counts.
   std::optional<std::chrono::milliseconds> frameGap;
+  // --dedupe, as given (0: off); the last one counts.
+  std::chrono::milliseconds dedupe{0};
   std::string unknown;  // for kMisused: the first unknown argument
   std::string problem;  // for kMisused: the whole message, when not an unknown argument
 };
 
 /// The longest frame gap accepted, in milliseconds.
 constexpr long kMaxFrameGapMs = 60000;
+/// The longest time within which a repeated block is left out, in milliseconds.
+constexpr long kMaxDedupeMs = 3600000;
 /// The gap station mode frames with unless told otherwise.
 constexpr std::chrono::milliseconds kStationFrameGap{20};
 
 /// Reads argv[1..argc-1]. Flags may come in any order and more than once;
 /// "--frame-gap MS" takes a whole number of milliseconds from 0 to
-/// kMaxFrameGapMs. A misused argument wins over everything else; then --help,
-/// then --version.
+/// kMaxFrameGapMs, "--dedupe MS" one from 0 to kMaxDedupeMs. A misused argument wins over
+/// everything else; then --help, then --version.
 Arguments ParseArguments(int argc, const char* const argv[]);
 
 /// The frame gap the run uses: the one given, else kStationFrameGap in
@@ -40,7 +44,8 @@ std::chrono::milliseconds FrameGap(const Arguments& arguments);
 /// The full help text, for standard output.
 const char* HelpText();
 
-/// The short usage, for standard error after a misused command line.
+/// The short usage, for standard error after a misused command line (which
+/// then ends by pointing to --help).
 const char* UsageText();
 
 /// "kestrune X.Y.Z".

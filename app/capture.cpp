@@ -39,7 +39,18 @@ CaptureClock::time_point Capture::Now() const {
   return options_.now ? options_.now() : CaptureClock::now();
 }
 
-void Capture::Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp) {
+void Capture::Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp,
+                     CaptureClock::time_point at) {
+  if (options_.dedupe.count() > 0) {
+    const bool repeated = previousAt_ && at - *previousAt_ < options_.dedupe &&
+                          previous_.size() == count &&
+                          std::equal(previous_.begin(), previous_.end(), bytes);
+    previous_.assign(bytes, bytes + count);
+    previousAt_ = at;
+    if (repeated) {
+      return;
+    }
+  }
   ReportBlock(serial_.c_str(), bytes, static_cast<int>(count),
               options_.timestamps ? timestamp.c_str() : nullptr);
 }
@@ -62,7 +73,7 @@ Capture::Outcome Capture::Read() {
     if (count == 0) {
       return Outcome::kQuiet;
     }
-    Report(readBuffer_.get(), count, TimestampNow(options_.timestamps));
+    Report(readBuffer_.get(), count, TimestampNow(options_.timestamps), Now());
     return Outcome::kBytes;
   }
 
@@ -79,6 +90,7 @@ Capture::Outcome Capture::Read() {
   while (taken < count) {
     if (pendingSize_ == 0) {
       pendingTimestamp_ = TimestampNow(options_.timestamps);
+      pendingAt_ = now;
     }
     const uint32_t room = kReadSize - pendingSize_;
     const uint32_t part = std::min(room, count - taken);
@@ -97,7 +109,7 @@ void Capture::Flush() {
   if (pendingSize_ == 0) {
     return;
   }
-  Report(pending_.get(), pendingSize_, pendingTimestamp_);
+  Report(pending_.get(), pendingSize_, pendingTimestamp_, pendingAt_);
   pendingSize_ = 0;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hid_uart.h"
 
@@ -28,6 +29,11 @@ struct CaptureOptions {
   /// returns. Otherwise a bridge's bytes are gathered until a read proves its
   /// line quiet for this long, and blocks longer than kReadSize are cut.
   std::chrono::milliseconds frameGap{0};
+  /// 0: every block is reported. Otherwise a block whose bytes equal the
+  /// bridge's previous block, coming less than this long after it (reported
+  /// or not), is left out: a tag held in a reader's field is reported once.
+  /// Blocks come when their first bytes are read.
+  std::chrono::milliseconds dedupe{0};
   /// The clock that tells how long a line has been quiet; steady_clock::now
   /// when empty (tests give their own).
   std::function<CaptureClock::time_point()> now;
@@ -78,7 +84,9 @@ class Capture {
 
  private:
   CaptureClock::time_point Now() const;
-  void Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp);
+  // Reports a block that came at `at`, unless it repeats the previous one.
+  void Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp,
+              CaptureClock::time_point at);
 
   HID_UART_DEVICE handle_;
   std::string serial_;
@@ -91,6 +99,10 @@ class Capture {
   uint32_t pendingSize_ = 0;
   // The time stamp of the pending block, taken when its first bytes came.
   std::string pendingTimestamp_;
+  CaptureClock::time_point pendingAt_{};
+  // The previous block, reported or left out, and when it came.
+  std::vector<uint8_t> previous_;
+  std::optional<CaptureClock::time_point> previousAt_;
   // When the last read that returned bytes came back: the line has been
   // quiet at least since then once a later read returns nothing.
   CaptureClock::time_point lastBytesAt_{};

@@ -48,6 +48,7 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "kestrune: %s\n%s", Printable(arguments.problem.c_str()).text,
                    UsageText());
     }
+    std::fputs("Run kestrune --help for what each option does.\n", stderr);
     return 2;
   }
   PrepareOutput();
@@ -62,6 +63,7 @@ int main(int argc, char* argv[]) {
   CaptureOptions capture;
   capture.timestamps = arguments.timestamps;
   capture.frameGap = FrameGap(arguments);
+  capture.dedupe = arguments.dedupe;
   const bool framing = capture.frameGap.count() > 0;
   if (!arguments.watch && !framing) {
     // One block per read, with no handler of signals: the run as it always was.

@@ -10,22 +10,20 @@
 // delivers each frame whole when its last byte is due; "per-byte" delivers
 // every byte on its own at the line rate (the simulated library then wakes
 // at every byte while a read waits); "quiet" sends nothing.
-#include <dirent.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "watched_program.h"
 
 namespace {
 
@@ -34,50 +32,9 @@ constexpr double kLineRate = 960.0;  // bytes a second at 9600 baud 8N1
 constexpr double kStreamStart = 0.1;
 constexpr int kFrame = 5;
 
-// The sum of a number read from a file of every thread of a process.
-template <typename ReadOne>
-long long SumOverThreads(pid_t pid, const char* file, ReadOne readOne) {
-  long long total = 0;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return -1;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    std::ifstream in(tasks + "/" + entry->d_name + "/" + file);
-    total += readOne(in);
-  }
-  closedir(dir);
-  return total;
-}
-
-// Nanoseconds of CPU used by every thread of a process so far.
-long long CpuNanos(pid_t pid) {
-  return SumOverThreads(pid, "schedstat", [](std::ifstream& in) {
-    long long ran = 0;
-    return (in >> ran) ? ran : 0;
-  });
-}
-
-// Voluntary context switches of every thread: the times it slept and woke.
-long long Wakeups(pid_t pid) {
-  return SumOverThreads(pid, "status", [](std::ifstream& in) {
-    for (std::string line; std::getline(in, line);) {
-      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atoll(line.c_str() + 24);
-    }
-    return 0LL;
-  });
-}
-
 // Seconds after the open at which frame k's last byte arrives.
 double FrameEnd(long long k) {
   return kStreamStart + static_cast<double>(k * kFrame + kFrame - 1) / kLineRate;
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const auto at = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(at, values.size() - 1)];
 }
 
 }  // namespace
@@ -96,47 +53,27 @@ int main(int argc, char* argv[]) {
   if (!quiet && !perByte && mode != "frames") return 2;
   if (bridges < 1 || seconds < 1) return 2;
 
-  char scenarioPath[] = "/tmp/kestrune-station-XXXXXX";
-  const int scenarioFd = mkstemp(scenarioPath);
-  if (scenarioFd < 0) return 1;
-  {
-    std::ostringstream scenario;
-    const int bytes = static_cast<int>(kLineRate) * (seconds + 5);
-    for (int i = 0; i < bridges; ++i) {
-      scenario << "bridge \"B" << i << "\"\n";
-      if (perByte) {
-        scenario << "  stream at " << kStreamStart << " rate 960 bytes " << bytes << " seed "
-                 << i + 1 << "\n";
-      } else if (!quiet) {
-        // Frame k is whole when its last byte has come at the line rate:
-        // instant at that moment, so that its delay counts from there.
-        for (int k = 0; k < bytes / kFrame; ++k) {
-          scenario << "  frame at " << FrameEnd(k) << " instant 01 02 03 04 05\n";
-        }
+  std::ostringstream scenario;
+  const int bytes = static_cast<int>(kLineRate) * (seconds + 5);
+  for (int i = 0; i < bridges; ++i) {
+    scenario << "bridge \"B" << i << "\"\n";
+    if (perByte) {
+      scenario << "  stream at " << kStreamStart << " rate 960 bytes " << bytes << " seed " << i + 1
+               << "\n";
+    } else if (!quiet) {
+      // Frame k is whole when its last byte has come at the line rate.
+      for (int k = 0; k < bytes / kFrame; ++k) {
+        scenario << "  frame at " << FrameEnd(k) << " instant 01 02 03 04 05\n";
       }
     }
-    const std::string text = scenario.str();
-    if (write(scenarioFd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return 1;
-    close(scenarioFd);
   }
-
-  int fds[2];
-  if (pipe(fds) != 0) return 1;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    setenv("HIDUART_SIM_SCENARIO", scenarioPath, 1);
-    unsetenv("HIDUART_SIM_LOG");
-    // One block per read, as the figures of bench/README.md were taken;
-    // framing is measured by kestrune_tag_bench.
-    execl(program.c_str(), program.c_str(), "--watch", "--frame-gap", "0",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  FILE* output = fdopen(fds[0], "r");
+  // One block per read, as the figures of bench/README.md were taken;
+  // framing is measured by kestrune_tag_bench.
+  bench::WatchedProgram watched =
+      bench::StartOnScenario(program, {"--watch", "--frame-gap", "0"}, scenario.str());
+  if (watched.output == nullptr) return 1;
+  const pid_t pid = watched.pid;
+  FILE* output = watched.output;
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point settled = start + std::chrono::seconds(1);
@@ -176,16 +113,14 @@ int main(int argc, char* argv[]) {
   });
 
   std::this_thread::sleep_until(settled);
-  const long long cpuAtSettle = CpuNanos(pid);
-  const long long wakeupsAtSettle = Wakeups(pid);
+  const long long cpuAtSettle = bench::CpuNanos(pid);
+  const long long wakeupsAtSettle = bench::Wakeups(pid);
   std::this_thread::sleep_until(end);
-  const long long cpuAtEnd = CpuNanos(pid);
-  const long long wakeupsAtEnd = Wakeups(pid);
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  const long long cpuAtEnd = bench::CpuNanos(pid);
+  const long long wakeupsAtEnd = bench::Wakeups(pid);
+  const int status = bench::Stop(watched);
   reader.join();
-  unlink(scenarioPath);
+  std::fclose(output);
 
   const double cpuMs = static_cast<double>(cpuAtEnd - cpuAtSettle) / 1e6;
   std::printf(
@@ -194,7 +129,7 @@ int main(int argc, char* argv[]) {
       "percentile %.1f ms, worst %.1f ms; exit %d\n",
       bridges, mode.c_str(), seconds, cpuMs / seconds, cpuMs / seconds / 10.0,
       static_cast<double>(wakeupsAtEnd - wakeupsAtSettle) / seconds, reports, delaysMs.size(),
-      Percentile(delaysMs, 0.5), Percentile(delaysMs, 0.99), Percentile(delaysMs, 1.0),
-      WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+      bench::Percentile(delaysMs, 0.5), bench::Percentile(delaysMs, 0.99),
+      bench::Percentile(delaysMs, 1.0), WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   return 0;
 }

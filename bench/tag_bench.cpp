@@ -14,17 +14,12 @@
 //     read that waits out its time-out costs at least that.
 // Every reported byte is checked against the bytes sent, in order; a run
 // whose bytes differ says so and exits 1.
-#include <dirent.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -35,6 +30,7 @@
 #include "character_time.h"
 #include "scenario.h"
 #include "tags.h"
+#include "watched_program.h"
 
 namespace {
 
@@ -51,22 +47,6 @@ std::string Seconds(sim::Nanos nanos) {
   return text;
 }
 
-// Nanoseconds of CPU used by every thread of a process so far.
-long long CpuNanos(pid_t pid) {
-  long long total = 0;
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return -1;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    std::ifstream in(tasks + "/" + entry->d_name + "/schedstat");
-    long long ran = 0;
-    if (in >> ran) total += ran;
-  }
-  closedir(dir);
-  return total;
-}
-
 // What one timed wait of 1 ms costs this machine's scheduler, in CPU
 // microseconds: the floor under every read that waits out a short time-out.
 double WaitCostMicros() {
@@ -81,13 +61,6 @@ double WaitCostMicros() {
   const double nanos = static_cast<double>(after.tv_sec - before.tv_sec) * 1e9 +
                        static_cast<double>(after.tv_nsec - before.tv_nsec);
   return nanos / kWaits / 1000.0;
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const auto at = static_cast<size_t>(fraction * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(at, values.size() - 1)];
 }
 
 std::vector<std::uint8_t> HexBytes(const std::string& hex) {
@@ -122,13 +95,12 @@ int main(int argc, char* argv[]) {
   const int seconds = std::atoi(argv[3]);
   const sim::Nanos minSpacing = std::atoll(argv[4]) * 1'000'000;
   const sim::Nanos maxSpacing = std::atoll(argv[5]) * 1'000'000;
-  std::vector<char*> arguments{argv[1]};
+  std::vector<std::string> arguments;
   std::string shownArguments;
   for (int i = 6; i < argc; ++i) {
-    arguments.push_back(argv[i]);
+    arguments.emplace_back(argv[i]);
     shownArguments += std::string(" ") + argv[i];
   }
-  arguments.push_back(nullptr);
   if (bridgeCount < 1 || seconds < 1 || minSpacing <= 0 || maxSpacing < minSpacing) return 2;
 
   std::printf("a 1 ms timed wait costs %.1f us of CPU on this machine\n", WaitCostMicros());
@@ -141,11 +113,8 @@ int main(int argc, char* argv[]) {
       sim::UartCharTime({9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
                          HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL});
   std::vector<Bridge> bridges(static_cast<size_t>(bridgeCount));
-  char scenarioPath[] = "/tmp/kestrune-tags-XXXXXX";
-  const int scenarioFd = mkstemp(scenarioPath);
-  if (scenarioFd < 0) return 1;
+  std::ostringstream scenario;
   {
-    std::ostringstream scenario;
     for (int i = 0; i < bridgeCount; ++i) {
       const auto seed = static_cast<std::uint32_t>(i + 1);
       scenario << "bridge \"B" << i << "\"\n  tags at " << Seconds(kTagStart) << " count " << count
@@ -159,28 +128,11 @@ int main(int argc, char* argv[]) {
         bridge.lastByteAt.push_back(static_cast<double>(last) / 1e9);
       }
     }
-    const std::string text = scenario.str();
-    if (write(scenarioFd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) return 1;
-    close(scenarioFd);
   }
-
-  int fds[2];
-  if (pipe(fds) != 0) return 1;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    setenv("HIDUART_SIM_SCENARIO", scenarioPath, 1);
-    unsetenv("HIDUART_SIM_LOG");
-    // A shell's background job starts with SIGINT ignored; the program must
-    // get the operator's Ctrl+C as it would from a console.
-    signal(SIGINT, SIG_DFL);
-    execv(program.c_str(), arguments.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  FILE* output = fdopen(fds[0], "r");
+  bench::WatchedProgram watched = bench::StartOnScenario(program, arguments, scenario.str());
+  if (watched.output == nullptr) return 1;
+  const pid_t pid = watched.pid;
+  FILE* output = watched.output;
 
   const Clock::time_point start = Clock::now();
   const Clock::time_point settled = start + std::chrono::seconds(1);
@@ -241,16 +193,14 @@ int main(int argc, char* argv[]) {
   });
 
   std::this_thread::sleep_until(settled);
-  const long long cpuAtSettle = CpuNanos(pid);
+  const long long cpuAtSettle = bench::CpuNanos(pid);
   std::this_thread::sleep_until(end);
-  const long long cpuAtEnd = CpuNanos(pid);
+  const long long cpuAtEnd = bench::CpuNanos(pid);
   // Reports of the last tags still on their way.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  bench::Stop(watched);
   reader.join();
-  unlink(scenarioPath);
+  std::fclose(output);
 
   bool corrupt = false;
   for (const Bridge& bridge : bridges) corrupt = corrupt || bridge.corrupt;
@@ -262,9 +212,8 @@ int main(int argc, char* argv[]) {
       bridgeCount, static_cast<double>(minSpacing) / 1e6, static_cast<double>(maxSpacing) / 1e6,
       seconds, shownArguments.empty() ? " no arguments" : shownArguments.c_str(), counted,
       counted == 0 ? 0.0 : 100.0 * static_cast<double>(whole) / static_cast<double>(counted),
-      cpuMs / seconds, cpuMs / seconds / 10.0, Percentile(delaysMs, 0.5),
-      Percentile(delaysMs, 0.99), Percentile(delaysMs, 1.0),
+      cpuMs / seconds, cpuMs / seconds / 10.0, bench::Percentile(delaysMs, 0.5),
+      bench::Percentile(delaysMs, 0.99), bench::Percentile(delaysMs, 1.0),
       corrupt ? "; BYTES DIFFER FROM THOSE SENT" : "");
-  (void)status;
   return corrupt ? 1 : 0;
 }

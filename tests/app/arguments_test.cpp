@@ -17,6 +17,7 @@ struct Case {
   std::string unknown;
   long frameGapMs = 0;   // the gap the run uses
   bool problem = false;  // misused with a message of its own
+  long dedupeMs = 0;
 };
 
 TEST(Arguments, EveryCombinationAndMisuse) {
@@ -26,6 +27,7 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       {{"--timestamps"}, Action::kRun, false, true, ""},
       {{"--timestamps", "--watch", "--watch"}, Action::kRun, true, true, "", 20},
       {{"--help"}, Action::kHelp, false, false, ""},
+      {{"-h"}, Action::kHelp, false, false, ""},
       {{"--version", "--watch"}, Action::kVersion, true, false, ""},
       {{"--version", "--help"}, Action::kHelp, false, false, ""},
       {{"--watch", "--bogus", "--help"}, Action::kMisused, true, false, "--bogus"},
@@ -46,6 +48,11 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       {{"--frame-gap", "99999999999999999999"}, Action::kMisused, false, false, "", 0, true},
       {{"--frame-gap", "--watch"}, Action::kMisused, false, false, "", 0, true},
       {{"--frame-gap=20"}, Action::kMisused, false, false, "--frame-gap=20"},
+      {{"--dedupe", "3600000", "--watch"}, Action::kRun, true, false, "", 20, false, 3600000},
+      {{"--dedupe", "500", "--dedupe", "0"}, Action::kRun, false, false, "", 0, false, 0},
+      {{"--dedupe", "3600001"}, Action::kMisused, false, false, "", 0, true},
+      {{"--dedupe"}, Action::kMisused, false, false, "", 0, true},
+      {{"--dedupe", "1s"}, Action::kMisused, false, false, "", 0, true},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"kestrune"};
@@ -63,12 +70,14 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       EXPECT_EQ(parsed.watch, c.watch);
       EXPECT_EQ(parsed.timestamps, c.timestamps);
       EXPECT_EQ(FrameGap(parsed).count(), c.frameGapMs);
+      EXPECT_EQ(parsed.dedupe.count(), c.dedupeMs);
     }
   }
 }
 
 TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
-  for (const char* flag : {"--watch", "--frame-gap MS", "--timestamps", "--help", "--version"}) {
+  for (const char* flag :
+       {"--watch", "--frame-gap MS", "--dedupe MS", "--timestamps", "--help", "--version"}) {
     EXPECT_NE(std::string(HelpText()).find(flag), std::string::npos) << flag;
   }
   EXPECT_NE(std::string(HelpText()).find("Disconnected from SERIAL: STATUS TEXT"),

@@ -41,6 +41,7 @@ struct Case {
   std::deque<fake::Read> reads;  // read until one fails or they run out; then a stop
   std::vector<Bytes> blocks;     // the blocks reported, in order
   bool failed;                   // the last read failed
+  milliseconds dedupe{0};
 };
 
 TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
@@ -105,6 +106,27 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
         Quiet(), Quiet()},
        {Join(tag, other)},
        false},
+      {"a tag held in the field is reported once, and again after it was away",
+       milliseconds(20),
+       {Got(tag),   Quiet(), Quiet(), Got(tag), Quiet(),  Quiet(), Got(tag), Quiet(), Quiet(),
+        Got(other), Quiet(), Quiet(), Got(tag), Quiet(),  Quiet(), Quiet(),  Quiet(), Quiet(),
+        Quiet(),    Quiet(), Quiet(), Quiet(),  Got(tag), Quiet(), Quiet()},
+       {tag, other, tag, tag},
+       false,
+       milliseconds(100)},
+      {"repeats left out count as the previous block: a tag held long stays out",
+       milliseconds(20),
+       {Got(tag), Quiet(), Quiet(), Quiet(), Quiet(), Quiet(), Quiet(), Got(tag), Quiet(), Quiet(),
+        Quiet(), Quiet(), Quiet(), Quiet(), Got(tag), Quiet(), Quiet()},
+       {tag},
+       false,
+       milliseconds(75)},
+      {"without framing every read is compared on its own",
+       milliseconds(0),
+       {Got({0x12, 0x34}), Got({0x12, 0x34}), Got({0x56}), Got({0x12, 0x34})},
+       {{0x12, 0x34}, {0x56}, {0x12, 0x34}},
+       false,
+       milliseconds(50)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -124,6 +146,7 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
     CaptureClock::time_point now{};
     CaptureOptions options;
     options.frameGap = c.gap;
+    options.dedupe = c.dedupe;
     options.now = [&now] { return now; };
     Capture capture(ConnectedDevice.handle, "S1", options);
     testing::internal::CaptureStdout();

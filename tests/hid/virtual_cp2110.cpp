@@ -7,7 +7,8 @@
 // killed: the device lives only while /dev/uhid stays open).
 //
 // Usage: virtual_cp2110 --serial S [--name N] [--readback-baud B]
-//                       [--log FILE] [--log-times] [--record FILE] STEP...
+//                       [--log FILE] [--log-times] [--record FILE]
+//                       [--tag-log FILE] STEP...
 // Steps, run in order:
 //   wait-open          wait until the host enables the UART once more (at most
 //                      300 s: a loaded machine may take long to start the host)
@@ -15,6 +16,17 @@
 //   frame HEX          send these bytes (as few reports as fit)
 //   stream N RATE MAX  send N pseudo-random bytes at RATE bytes/s at most, in
 //                      reports of 1 to MAX data bytes
+//   tags N B MIN MAX SEED
+//                      send N tags of B bytes, each byte in a report of its own
+//                      one character time after the one before (at the setting
+//                      the host wrote), the first bytes of consecutive tags MIN
+//                      to MAX ms apart; bytes and spacings from xorshift32
+//                      (state ^= state << 13; state ^= state >> 17;
+//                      state ^= state << 5) started at SEED: each byte is the
+//                      low 8 bits of one step, then one more step u gives the
+//                      spacing MIN + u * (MAX - MIN + 1) / 2^32 ms (rounded
+//                      down, in microseconds); with --tag-log each tag is
+//                      written there as one line of upper-case hex
 //   unplug             remove the device and end
 #include <fcntl.h>
 #include <linux/uhid.h>
@@ -48,6 +60,7 @@ struct Options {
   long readbackBaud = -1;  // -1: read back what was written
   std::string logPath;
   std::string recordPath;
+  std::string tagLogPath;
   bool logTimes = false;
   std::vector<std::string> steps;
 };
@@ -318,6 +331,80 @@ bool Stream(Device& device, const Options& options, long total, long rate, long 
   return true;
 }
 
+uint32_t Step(uint32_t& state) {
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return state;
+}
+
+// One character at the setting the host wrote (report 0x50): a start bit,
+// 5 to 8 data bits, a parity bit unless none, 1 or 2 stop bits.
+std::chrono::nanoseconds CharacterTime(const Device& device) {
+  const uint32_t baud = static_cast<uint32_t>(device.config[0]) << 24 |
+                        static_cast<uint32_t>(device.config[1]) << 16 |
+                        static_cast<uint32_t>(device.config[2]) << 8 | device.config[3];
+  const uint32_t bits = 1 + (5 + (device.config[6] & 3u)) + (device.config[4] != 0 ? 1 : 0) +
+                        (device.config[7] != 0 ? 2 : 1);
+  return std::chrono::nanoseconds(1000000000LL * bits / std::max<uint32_t>(baud, 1));
+}
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+bool Tags(Device& device, const Options& options, long count, long bytes, long minMs, long maxMs,
+          uint32_t seed) {
+  if (count < 0 || bytes < 1 || bytes > 1000 || minMs < 0 || maxMs < minMs || seed == 0) {
+    std::fprintf(stderr, "bad tags\n");
+    return false;
+  }
+  FILE* tagLog = options.tagLogPath.empty() ? nullptr : std::fopen(options.tagLogPath.c_str(), "w");
+  const std::chrono::nanoseconds character = CharacterTime(device);
+  uint32_t state = seed;
+  Clock::time_point start = Clock::now();
+  Clock::time_point lastSent{};
+  Clock::duration widestInside{};
+  Clock::duration narrowestBetween = Clock::duration::max();
+  for (long t = 0; t < count; ++t) {
+    std::string hex;
+    for (long k = 0; k < bytes; ++k) {
+      const auto byte = static_cast<uint8_t>(Step(state) & 0xFF);
+      // Paced by deadlines from the tag's start, so that no drift builds up.
+      if (!Pump(device, options, start + k * character) || !SendData(device, &byte, 1)) {
+        return false;
+      }
+      const Clock::time_point sent = Clock::now();
+      if (k > 0) {
+        widestInside = std::max(widestInside, sent - lastSent);
+      } else if (t > 0) {
+        narrowestBetween = std::min(narrowestBetween, sent - lastSent);
+      }
+      lastSent = sent;
+      char digits[3];
+      std::snprintf(digits, sizeof digits, "%02X", byte);
+      hex += digits;
+    }
+    if (tagLog != nullptr) {
+      std::fprintf(tagLog, "%s\n", hex.c_str());
+      std::fflush(tagLog);
+    }
+    const uint64_t u = Step(state);
+    const auto rangeUs = static_cast<uint64_t>(maxMs - minMs + 1) * 1000;
+    const auto spacing =
+        std::chrono::microseconds(minMs * 1000 + static_cast<long>((u * rangeUs) >> 32));
+    start += std::max<Clock::duration>(spacing, bytes * character);
+  }
+  if (tagLog != nullptr) {
+    std::fclose(tagLog);
+  }
+  Log(device, "sent %ld tags", count);
+  std::fprintf(stderr,
+               "virtual_cp2110 %s: sent %ld tags of %ld bytes; widest gap inside a tag %.2f ms, "
+               "narrowest silence between tags %.2f ms\n",
+               options.serial.c_str(), count, bytes, Ms(widestInside),
+               count > 1 ? Ms(narrowestBetween) : 0.0);
+  return true;
+}
+
 bool WaitOpen(Device& device, const Options& options) {
   const auto giveUp = Clock::now() + std::chrono::seconds(300);
   const int before = device.timesEnabled;
@@ -355,6 +442,16 @@ bool RunSteps(Device& device, const Options& options) {
       if (!Stream(device, options, total, rate, maxReport)) {
         return false;
       }
+    } else if (s[i] == "tags" && args >= 5) {
+      const long count = std::atol(s[i + 1].c_str());
+      const long bytes = std::atol(s[i + 2].c_str());
+      const long minMs = std::atol(s[i + 3].c_str());
+      const long maxMs = std::atol(s[i + 4].c_str());
+      const auto seed = static_cast<uint32_t>(std::strtoul(s[i + 5].c_str(), nullptr, 10));
+      i += 5;
+      if (!Tags(device, options, count, bytes, minMs, maxMs, seed)) {
+        return false;
+      }
     } else if (s[i] == "unplug") {
       break;
     } else {
@@ -381,6 +478,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->logPath = argv[++i];
     } else if (arg == "--record" && hasValue) {
       options->recordPath = argv[++i];
+    } else if (arg == "--tag-log" && hasValue) {
+      options->tagLogPath = argv[++i];
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -397,7 +496,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: virtual_cp2110 --serial S [--name N] [--readback-baud B] "
-                 "[--log FILE] [--log-times] [--record FILE] STEP...\n");
+                 "[--log FILE] [--log-times] [--record FILE] [--tag-log FILE] STEP...\n");
     return 2;
   }
   Device device;

@@ -230,6 +230,60 @@ else
     "bytes from S1, $(wc -c < $OUT/station.S2.bin) from S2, in order)"
 fi
 
+# Station mode framing by silence: two bridges send tags at once, each byte in
+# a report of its own one character time after the one before (1.04 ms at
+# 9600 8N1), the tags at random spacings. Every report must be exactly one
+# tag, each bridge's tags in the order sent. The sender runs in this emulated
+# VM beside the program: it prints the widest gap it made inside a tag, and
+# the gap given to the program is well above what it can make, so that a
+# cut tag means the program's fault.
+# S2 goes on for longer than S1 can, so S1 is unplugged first.
+TAGS_ARGS=$(cat /etc/tags-args)
+TAGS_SPACING=$(cat /etc/tags-spacing)
+bridge station-tags S1 --tag-log $OUT/station-tags.S1.tags \
+  wait-open sleep 300 tags 30 8 $TAGS_SPACING 21 sleep 300 unplug
+bridge station-tags S2 --tag-log $OUT/station-tags.S2.tags \
+  wait-open sleep 300 tags 40 8 $TAGS_SPACING 42 sleep 4000 unplug
+cd $PROGRAM_DIR
+./kestrune --watch $TAGS_ARGS > $OUT/station-tags.raw &
+station_pid=$!
+cd /
+start=$(date +%s)
+for pid in $PIDS; do wait $pid; done
+PIDS=""
+sleep 1
+kill -INT $station_pid
+wait $station_pid
+echo $? > $OUT/station-tags.rc
+wait_hidraw 0 || echo "VM: bridges left behind"
+echo "VM: case station-tags took $(($(date +%s) - start)) s"
+rm -f $OUT/station-tags.reported.*
+awk -v out=$OUT/station-tags.reported. '/^>>>\[DATA FROM .*, [0-9]+ BYTE\]$/ {
+    name = $0; sub(/^>>>\[DATA FROM /, "", name); sub(/, [0-9]+ BYTE\]$/, "", name)
+    getline hex; getline wide; getline decimal; getline closing
+    if (substr(hex, 1, 4) != "  0x" || closing != "<<<") print "BAD BLOCK: " $0
+    print substr(hex, 5) > (out name); next }
+  { print }' $OUT/station-tags.raw | by_form > $OUT/station-tags.lines
+cat /expected/head.txt /expected/station-tags.out | by_form > $OUT/station-tags.expected
+cat $OUT/station-tags.stderr
+echo "----- BEGIN OUTPUT station-tags"
+cat $OUT/station-tags.raw
+echo "----- END OUTPUT station-tags"
+if [ "$(cat $OUT/station-tags.rc)" != 0 ]; then
+  fail station-tags "exit code $(cat $OUT/station-tags.rc)"
+elif ! cmp -s $OUT/station-tags.expected $OUT/station-tags.lines; then
+  fail station-tags "lines differ"; diff $OUT/station-tags.expected $OUT/station-tags.lines
+elif ! cmp -s $OUT/station-tags.S1.tags $OUT/station-tags.reported.S1; then
+  fail station-tags "the reports of S1 are not its tags, one each, in order"
+  diff $OUT/station-tags.S1.tags $OUT/station-tags.reported.S1
+elif ! cmp -s $OUT/station-tags.S2.tags $OUT/station-tags.reported.S2; then
+  fail station-tags "the reports of S2 are not its tags, one each, in order"
+  diff $OUT/station-tags.S2.tags $OUT/station-tags.reported.S2
+else
+  echo "CASE station-tags: PASS ($(wc -l < $OUT/station-tags.S1.tags) tags from S1," \
+    "$(wc -l < $OUT/station-tags.S2.tags) from S2, each one report)"
+fi
+
 cat $OUT/*.stderr 2>/dev/null
 if [ $FAILED = 0 ]; then echo "VM: ALL CASES PASSED"; else echo "VM: SOME CASES FAILED"; fi
 sync

@@ -17,6 +17,8 @@ build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 work=$build/vm
 cache=${VM_KERNEL_CACHE:-$work/cache}
 stream_rate=${VM_STREAM_RATE:-20000}
+tags_args=${VM_TAGS_ARGS-}
+tags_spacing=${VM_TAGS_SPACING:-100 250}
 
 die() { echo "vm: $*" >&2; exit 1; }
 
@@ -52,6 +54,8 @@ cp "$here/normalize.awk" "$root/normalize.awk"
 cp "$here"/expected/* "$root/expected/"
 printf '%s\n' "$version_lines" > "$root/expected/head.txt"
 echo "$stream_rate" > "$root/etc/stream-rate"
+echo "$tags_args" > "$root/etc/tags-args"
+echo "$tags_spacing" > "$root/etc/tags-spacing"
 for module in hid hid-generic uhid; do
   cp "$modules/$module.ko" "$root/modules/"
 done
@@ -97,7 +101,7 @@ for case in tag refused unplug two; do
     echo "host: $case output differs:"; diff "$expected" "$got" || true; status=1
   fi
 done
-for case in tag stream1000 refused unplug two burst stalled stream256k; do
+for case in tag stream1000 refused unplug two burst stalled stream256k station station-tags; do
   grep -q "^CASE $case: PASS" "$console" || { echo "host: case $case did not pass"; status=1; }
 done
 grep -q '^VM: ALL CASES PASSED' "$console" || status=1
