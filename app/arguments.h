@@ -16,6 +16,9 @@ struct Arguments {
   Action action = Action::kRun;
   bool watch = false;       // station mode
   bool timestamps = false;  // local time before each report's header
+  bool json = false;        // JSON Lines on standard output instead of the human lines
+  // --dedupe, as given (0: off); the last one counts.
+  std::chrono::milliseconds dedupe{0};
   // --frame-gap, as given; the last one counts.
   std::optional<std::chrono::milliseconds> frameGap;
   std::string unknown;  // for kMisused: the first unknown argument
@@ -24,13 +27,15 @@ struct Arguments {
 
 /// The longest frame gap accepted, in milliseconds.
 constexpr long kMaxFrameGapMs = 60000;
+/// The longest dedupe time accepted, in milliseconds: an hour.
+constexpr long kMaxDedupeMs = 3600000;
 /// The gap station mode frames with unless told otherwise.
 constexpr std::chrono::milliseconds kStationFrameGap{20};
 
 /// Reads argv[1..argc-1]. Flags may come in any order and more than once;
 /// "--frame-gap MS" takes a whole number of milliseconds from 0 to
-/// kMaxFrameGapMs. A misused argument wins over everything else; then --help,
-/// then --version.
+/// kMaxFrameGapMs, "--dedupe MS" one from 0 to kMaxDedupeMs. A misused argument wins over
+/// everything else; then --help, then --version.
 Arguments ParseArguments(int argc, const char* const argv[]);
 
 /// The frame gap the run uses: the one given, else kStationFrameGap in

@@ -28,6 +28,11 @@ struct CaptureOptions {
   /// returns. Otherwise a bridge's bytes are gathered until a read proves its
   /// line quiet for this long, and blocks longer than kReadSize are cut.
   std::chrono::milliseconds frameGap{0};
+  /// 0: every block is reported. Otherwise a block whose bytes equal the
+  /// previous block's, and whose first bytes came less than this after that
+  /// block's (reported or not), is left out and counted: a tag held in a
+  /// reader's field is reported once.
+  std::chrono::milliseconds dedupe{0};
   /// The clock that tells how long a line has been quiet; steady_clock::now
   /// when empty (tests give their own).
   std::function<CaptureClock::time_point()> now;
@@ -71,6 +76,10 @@ class Capture {
   /// block is pending or framing is off.
   std::optional<CaptureClock::time_point> DueAt() const;
 
+  /// The number of blocks left out since the last block reported; counting
+  /// starts again from 0.
+  uint32_t TakeRepeats();
+
   bool Pending() const { return pendingSize_ > 0; }
   HID_UART_STATUS status() const { return status_; }
   HID_UART_DEVICE handle() const { return handle_; }
@@ -78,7 +87,17 @@ class Capture {
 
  private:
   CaptureClock::time_point Now() const;
-  void Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp);
+  // When a block's first bytes were read, by both clocks: the one shown and
+  // the one that measures time between blocks.
+  struct Moment {
+    std::chrono::system_clock::time_point shown;
+    CaptureClock::time_point at;
+  };
+  Moment MomentNow() const;
+  void Report(const uint8_t* bytes, uint32_t count, const Moment& moment);
+  // Whether the block repeats the previous one within the dedupe time; it
+  // becomes the previous one either way.
+  bool Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at);
 
   HID_UART_DEVICE handle_;
   std::string serial_;
@@ -89,11 +108,18 @@ class Capture {
   // The pending block: less than kReadSize bytes between reads.
   std::unique_ptr<uint8_t[]> pending_;
   uint32_t pendingSize_ = 0;
-  // The time stamp of the pending block, taken when its first bytes came.
-  std::string pendingTimestamp_;
+  // When the pending block's first bytes came.
+  Moment pendingMoment_{};
   // When the last read that returned bytes came back: the line has been
   // quiet at least since then once a later read returns nothing.
   CaptureClock::time_point lastBytesAt_{};
+  // With dedupe: the previous block, whether reported or not, and when its
+  // first bytes came; and how many blocks were left out since the last one
+  // reported.
+  std::unique_ptr<uint8_t[]> previous_;
+  uint32_t previousSize_ = 0;
+  CaptureClock::time_point previousAt_{};
+  uint32_t repeats_ = 0;
 };
 
 #endif

@@ -8,6 +8,7 @@
 
 #include "arguments.h"
 #include "device_text.h"
+#include "events.h"
 #include "output.h"
 #include "station.h"
 #include "stop_request.h"
@@ -57,11 +58,12 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  Print("Starting Kestrune application\n");
-  FlushOutput();
+  SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
+  EmitBanner();
   CaptureOptions capture;
   capture.timestamps = arguments.timestamps;
   capture.frameGap = FrameGap(arguments);
+  capture.dedupe = arguments.dedupe;
   const bool framing = capture.frameGap.count() > 0;
   if (!arguments.watch && !framing) {
     // One block per read, with no handler of signals: the run as it always was.
@@ -79,6 +81,9 @@ int main(int argc, char* argv[]) {
     WatchStation(options);
   } else {
     SweepDevices(SweepOptions{capture, StopRequested});
+  }
+  if (StopRequested()) {
+    EmitStop();
   }
   ConfirmStopped();
   return 0;
