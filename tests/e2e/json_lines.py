@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the program's JSON Lines output and writes the human lines it stands for.
 
-    json_lines.py [--timestamps] [--stopped | --partial] JSON_OUTPUT HUMAN_OUTPUT
+    json_lines.py [--timestamps] [--stopped | --partial] [--repeats=FILE] JSON_OUTPUT HUMAN_OUTPUT
 
 Every line must be one JSON object that Python's json module accepts, in UTF-8,
 ending in LF alone, with no raw control character, no null, "event" and "time"
@@ -15,7 +15,9 @@ that a case's expected human output checks its JSON run field by field.
 --timestamps puts each block's time before its header, as --timestamps does.
 --stopped: the run was stopped, and its last event must be "stop"; otherwise
 no "stop" may come. --partial reads output still being written: it ignores an
-unfinished last line and the rules about the end.
+unfinished last line and the rules about the end. --repeats=FILE writes one
+line "EVENT SERIAL N" for each event that says N repeats were left out, with
+the serial string as the human lines show it.
 """
 import json
 import re
@@ -259,6 +261,7 @@ def main(argv):
     timestamps = "--timestamps" in argv
     stopped = "--stopped" in argv
     partial = "--partial" in argv
+    repeats = [arg[len("--repeats="):] for arg in argv if arg.startswith("--repeats=")]
     paths = [arg for arg in argv if not arg.startswith("--")]
     if len(paths) != 2:
         print(__doc__, file=sys.stderr)
@@ -277,6 +280,13 @@ def main(argv):
         return 1
     with open(paths[1], "wb") as human_output:
         human_output.write(b"".join(line + b"\n" for line in lines))
+    for path in repeats:
+        with open(path, "wb") as repeats_output:
+            for event in events:
+                if "repeats" in event:
+                    serial = shown(device_text(event, [], "serial"))
+                    repeats_output.write(b"%s %s %d\n" % (event["event"].encode(), serial,
+                                                          event["repeats"]))
     return 0
 
 

@@ -20,6 +20,8 @@
 #   NAME.bytes   lines "SERIAL HEX": the block reports are then checked to be whole and to carry
 #                exactly these bytes of each bridge, in order, however the reads cut them;
 #                NAME.expected then holds only the other lines
+#   NAME.repeats lines "EVENT SERIAL N": with JSON, the events, in order, that say N repeats were
+#                left out (--dedupe); without the file, none may say so
 #   NAME.tags    lines "SERIAL HEX", one per tag: each bridge's reports must then be exactly its
 #                tags, one report each, in order; NAME.expected then holds only the other lines
 # With --timestamps among the arguments, every stamp before a report header must have the form
@@ -139,11 +141,20 @@ endif()
 if(JSON)
   set(json_output "${actual}")
   set(actual "${WORK_DIR}/${name}.as-lines")
+  set(repeats "${WORK_DIR}/${name}.repeats")
   execute_process(COMMAND "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/json_lines.py" ${json_options}
-                          "${json_output}" "${actual}"
+                          "--repeats=${repeats}" "${json_output}" "${actual}"
                   ERROR_VARIABLE json_errors RESULT_VARIABLE json_result)
   if(NOT json_result EQUAL 0)
     message(FATAL_ERROR "${name}: the JSON output is wrong: ${json_errors}")
+  endif()
+  set(wanted_repeats "")
+  if(EXISTS "${case}.repeats")
+    file(READ "${case}.repeats" wanted_repeats)
+  endif()
+  file(READ "${repeats}" got_repeats)
+  if(NOT got_repeats STREQUAL wanted_repeats)
+    message(FATAL_ERROR "${name}: the repeats left out were\n${got_repeats}not\n${wanted_repeats}")
   endif()
   # LF alone ends every JSON line on every system, as json_lines.py checked.
   set(LINE_END LF)
