@@ -9,7 +9,7 @@
 namespace {
 
 // Digits only, no sign, no spaces: a typo must not pass for a number.
-std::optional<long> Milliseconds(const char* text, long max) {
+std::optional<long> Milliseconds(const char* text, long largest) {
   if (text == nullptr || *text == '\0' || std::strlen(text) > 7) {
     return std::nullopt;
   }
@@ -20,10 +20,18 @@ std::optional<long> Milliseconds(const char* text, long max) {
     }
     value = value * 10 + (*c - '0');
   }
-  if (value > max) {
+  if (value > largest) {
     return std::nullopt;
   }
   return value;
+}
+
+// The message for a value that is not a number of milliseconds up to largest.
+std::string NotMilliseconds(const char* flag, long largest, const char* value) {
+  return std::string(flag) + " takes a whole number of milliseconds from 0 to " +
+         std::to_string(largest) +
+         (value == nullptr ? std::string(", and none was given")
+                           : std::string(", not \"") + value + "\"");
 }
 
 }  // namespace
@@ -34,24 +42,26 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
-    const bool gap = std::strcmp(argument, "--frame-gap") == 0;
-    if (gap || std::strcmp(argument, "--dedupe") == 0) {
-      const long max = gap ? kMaxFrameGapMs : kMaxDedupeMs;
+    if (std::strcmp(argument, "--frame-gap") == 0) {
       const char* value = i + 1 < argc ? argv[++i] : nullptr;
-      const std::optional<long> ms = Milliseconds(value, max);
-      if (!ms) {
+      const std::optional<long> gap = Milliseconds(value, kMaxFrameGapMs);
+      if (!gap) {
         parsed.action = Arguments::Action::kMisused;
-        parsed.problem = std::string(argument) +
-                         " takes a whole number of milliseconds from 0 to " + std::to_string(max) +
-                         (value == nullptr ? std::string(", and none was given")
-                                           : std::string(", not \"") + value + "\"");
+        parsed.problem = NotMilliseconds(argument, kMaxFrameGapMs, value);
         return parsed;
       }
-      if (gap) {
-        parsed.frameGap = std::chrono::milliseconds(*ms);
-      } else {
-        parsed.dedupe = std::chrono::milliseconds(*ms);
+      parsed.frameGap = std::chrono::milliseconds(*gap);
+    } else if (std::strcmp(argument, "--dedupe") == 0) {
+      const char* value = i + 1 < argc ? argv[++i] : nullptr;
+      const std::optional<long> time = Milliseconds(value, kMaxDedupeMs);
+      if (!time) {
+        parsed.action = Arguments::Action::kMisused;
+        parsed.problem = NotMilliseconds(argument, kMaxDedupeMs, value);
+        return parsed;
       }
+      parsed.dedupe = std::chrono::milliseconds(*time);
+    } else if (std::strcmp(argument, "--json") == 0) {
+      parsed.json = true;
     } else if (std::strcmp(argument, "--watch") == 0) {
       parsed.watch = true;
     } else if (std::strcmp(argument, "--timestamps") == 0) {
@@ -82,12 +92,12 @@ std::chrono::milliseconds FrameGap(const Arguments& arguments) {
 }
 
 const char* UsageText() {
-  return "usage: kestrune [--watch] [--frame-gap MS] [--dedupe MS] [--timestamps]\n"
+  return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
          "       kestrune --help | --version\n";
 }
 
 const char* HelpText() {
-  return "usage: kestrune [--watch] [--frame-gap MS] [--dedupe MS] [--timestamps]\n"
+  return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
          "       kestrune --help | --version\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
@@ -120,15 +130,20 @@ const char* HelpText() {
          "                bridges at 20 ms: about 125 ms). Without --watch, Ctrl+C or\n"
          "                SIGTERM then also reports what is pending, closes the bridge\n"
          "                and exits 0.\n"
-         "  --dedupe MS   leaves out a block whose bytes equal the bridge's previous\n"
-         "                block and that comes less than MS milliseconds (0 to\n"
-         "                3600000) after it, reported or not: a tag held in a reader's\n"
-         "                field is reported once, and again once it has been away for\n"
-         "                MS. Per bridge. It needs whole tags: use it with --watch or\n"
-         "                --frame-gap. 0, the default, reports every block.\n"
          "  --timestamps  starts each report's header line with the local time at which\n"
          "                the block's first bytes were read, e.g.\n"
          "                  2025-03-01T14:05:09.372+01:00 >>>[DATA FROM S1, 5 BYTE]\n"
+         "  --json        writes JSON Lines instead of these lines: one JSON object per\n"
+         "                line, ending in LF on every system, each with \"event\" (start,\n"
+         "                count, connected, connect-failed, block, disconnected, stop)\n"
+         "                and \"time\"; the README lists every field.\n"
+         "  --dedupe MS   leaves out a block whose bytes equal the previous block of the\n"
+         "                same bridge when it came less than MS milliseconds (0 to\n"
+         "                3600000) after that one, reported or not: a tag held in a\n"
+         "                reader's field is reported once, and again once it has been\n"
+         "                away for MS. Needs framing (--frame-gap, or --watch) to see\n"
+         "                whole tags. With --json, the next block or disconnection of\n"
+         "                the bridge counts what was left out (\"repeats\"). 0: off.\n"
          "  -h, --help    prints this text and exits\n"
          "  --version     prints the program's version and exits\n";
 }

@@ -16,17 +16,18 @@ struct Arguments {
   Action action = Action::kRun;
   bool watch = false;       // station mode
   bool timestamps = false;  // local time before each report's header
-  // --frame-gap, as given; the last one counts.
-  std::optional<std::chrono::milliseconds> frameGap;
+  bool json = false;        // JSON Lines on standard output instead of the human lines
   // --dedupe, as given (0: off); the last one counts.
   std::chrono::milliseconds dedupe{0};
+  // --frame-gap, as given; the last one counts.
+  std::optional<std::chrono::milliseconds> frameGap;
   std::string unknown;  // for kMisused: the first unknown argument
   std::string problem;  // for kMisused: the whole message, when not an unknown argument
 };
 
 /// The longest frame gap accepted, in milliseconds.
 constexpr long kMaxFrameGapMs = 60000;
-/// The longest time within which a repeated block is left out, in milliseconds.
+/// The longest dedupe time accepted, in milliseconds: an hour.
 constexpr long kMaxDedupeMs = 3600000;
 /// The gap station mode frames with unless told otherwise.
 constexpr std::chrono::milliseconds kStationFrameGap{20};
@@ -44,8 +45,7 @@ std::chrono::milliseconds FrameGap(const Arguments& arguments);
 /// The full help text, for standard output.
 const char* HelpText();
 
-/// The short usage, for standard error after a misused command line (which
-/// then ends by pointing to --help).
+/// The short usage, for standard error after a misused command line.
 const char* UsageText();
 
 /// "kestrune X.Y.Z".

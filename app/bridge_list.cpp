@@ -1,23 +1,10 @@
 #include "bridge_list.h"
 
 #include "device_text.h"
+#include "events.h"
 #include "hid_uart.h"
-#include "output.h"
 
 namespace {
-
-// One set of values for both libraries, not reset in between, and zero at
-// first, so that a failing call never prints uninitialised memory.
-struct LibraryVersion {
-  uint8_t major;
-  uint8_t minor;
-  HID_UART_BOOL release;
-};
-
-void PrintVersion(const char* library, const LibraryVersion& version) {
-  Print("%s: Version %d.%d (%s)\n", library, version.major, version.minor,
-        version.release != 0 ? "Release" : "Debug");
-}
 
 // More serial strings than any machine can attach bridges; a library claiming
 // billions of them cannot make the program exhaust memory.
@@ -26,12 +13,13 @@ constexpr size_t kMaxSerials = 1 << 16;
 }  // namespace
 
 void ReportLibraryVersions() {
+  // One set of values for both libraries, not reset in between, and zero at
+  // first, so that a failing call never shows uninitialised memory.
   LibraryVersion version{};
   HidUart_GetLibraryVersion(&version.major, &version.minor, &version.release);
-  PrintVersion("SLABHIDtoUART.dll", version);
+  const LibraryVersion library = version;
   HidUart_GetHidLibraryVersion(&version.major, &version.minor, &version.release);
-  PrintVersion("SLABHIDDevice.dll", version);
-  FlushOutput();
+  EmitStart(library, version);
 }
 
 std::vector<std::string> CollectSerials(uint32_t count) {

@@ -4,18 +4,12 @@
 #include <cstring>
 #include <utility>
 
-#include "block_report.h"
-#include "timestamp.h"
+#include "events.h"
 
 namespace {
 
 bool Readable(HID_UART_STATUS status) {
   return status == HID_UART_SUCCESS || status == HID_UART_READ_TIMED_OUT;
-}
-
-std::string TimestampNow(bool wanted) {
-  return wanted ? std::string(LocalTimestamp(std::chrono::system_clock::now()).text)
-                : std::string();
 }
 
 }  // namespace
@@ -39,20 +33,37 @@ CaptureClock::time_point Capture::Now() const {
   return options_.now ? options_.now() : CaptureClock::now();
 }
 
-void Capture::Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp,
-                     CaptureClock::time_point at) {
-  if (options_.dedupe.count() > 0) {
-    const bool repeated = previousAt_ && at - *previousAt_ < options_.dedupe &&
-                          previous_.size() == count &&
-                          std::equal(previous_.begin(), previous_.end(), bytes);
-    previous_.assign(bytes, bytes + count);
+Capture::Moment Capture::MomentNow() const {
+  return Moment{std::chrono::system_clock::now(), Now()};
+}
+
+bool Capture::Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at) {
+  if (!previous_) {
+    previous_ = std::make_unique<uint8_t[]>(kReadSize);
+  } else if (count == previousSize_ && std::memcmp(bytes, previous_.get(), count) == 0 &&
+             at - previousAt_ < options_.dedupe) {
     previousAt_ = at;
-    if (repeated) {
-      return;
-    }
+    return true;
   }
-  ReportBlock(serial_.c_str(), bytes, static_cast<int>(count),
-              options_.timestamps ? timestamp.c_str() : nullptr);
+  std::memcpy(previous_.get(), bytes, count);
+  previousSize_ = count;
+  previousAt_ = at;
+  return false;
+}
+
+void Capture::Report(const uint8_t* bytes, uint32_t count, const Moment& moment) {
+  if (options_.dedupe.count() > 0 && Repeats(bytes, count, moment.at)) {
+    ++repeats_;
+    return;
+  }
+  EmitBlock(
+      BlockEvent{serial_.c_str(), bytes, count, moment.shown, options_.timestamps, TakeRepeats()});
+}
+
+uint32_t Capture::TakeRepeats() {
+  const uint32_t repeats = repeats_;
+  repeats_ = 0;
+  return repeats;
 }
 
 Capture::Outcome Capture::Read() {
@@ -73,11 +84,12 @@ Capture::Outcome Capture::Read() {
     if (count == 0) {
       return Outcome::kQuiet;
     }
-    Report(readBuffer_.get(), count, TimestampNow(options_.timestamps), Now());
+    Report(readBuffer_.get(), count, MomentNow());
     return Outcome::kBytes;
   }
 
-  const CaptureClock::time_point now = Now();
+  const Moment moment = MomentNow();
+  const CaptureClock::time_point now = moment.at;
   if (count == 0) {
     // Nothing arrived since the previous read returned, and nothing had
     // since the last bytes came either.
@@ -89,8 +101,7 @@ Capture::Outcome Capture::Read() {
   uint32_t taken = 0;
   while (taken < count) {
     if (pendingSize_ == 0) {
-      pendingTimestamp_ = TimestampNow(options_.timestamps);
-      pendingAt_ = now;
+      pendingMoment_ = moment;
     }
     const uint32_t room = kReadSize - pendingSize_;
     const uint32_t part = std::min(room, count - taken);
@@ -109,7 +120,7 @@ void Capture::Flush() {
   if (pendingSize_ == 0) {
     return;
   }
-  Report(pending_.get(), pendingSize_, pendingTimestamp_, pendingAt_);
+  Report(pending_.get(), pendingSize_, pendingMoment_);
   pendingSize_ = 0;
 }
 

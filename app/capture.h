@@ -11,7 +11,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "hid_uart.h"
 
@@ -30,9 +29,9 @@ struct CaptureOptions {
   /// line quiet for this long, and blocks longer than kReadSize are cut.
   std::chrono::milliseconds frameGap{0};
   /// 0: every block is reported. Otherwise a block whose bytes equal the
-  /// bridge's previous block, coming less than this long after it (reported
-  /// or not), is left out: a tag held in a reader's field is reported once.
-  /// Blocks come when their first bytes are read.
+  /// previous block's, and whose first bytes came less than this after that
+  /// block's (reported or not), is left out and counted: a tag held in a
+  /// reader's field is reported once.
   std::chrono::milliseconds dedupe{0};
   /// The clock that tells how long a line has been quiet; steady_clock::now
   /// when empty (tests give their own).
@@ -77,6 +76,10 @@ class Capture {
   /// block is pending or framing is off.
   std::optional<CaptureClock::time_point> DueAt() const;
 
+  /// The number of blocks left out since the last block reported; counting
+  /// starts again from 0.
+  uint32_t TakeRepeats();
+
   bool Pending() const { return pendingSize_ > 0; }
   HID_UART_STATUS status() const { return status_; }
   HID_UART_DEVICE handle() const { return handle_; }
@@ -84,9 +87,17 @@ class Capture {
 
  private:
   CaptureClock::time_point Now() const;
-  // Reports a block that came at `at`, unless it repeats the previous one.
-  void Report(const uint8_t* bytes, uint32_t count, const std::string& timestamp,
-              CaptureClock::time_point at);
+  // When a block's first bytes were read, by both clocks: the one shown and
+  // the one that measures time between blocks.
+  struct Moment {
+    std::chrono::system_clock::time_point shown;
+    CaptureClock::time_point at;
+  };
+  Moment MomentNow() const;
+  void Report(const uint8_t* bytes, uint32_t count, const Moment& moment);
+  // Whether the block repeats the previous one within the dedupe time; it
+  // becomes the previous one either way.
+  bool Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at);
 
   HID_UART_DEVICE handle_;
   std::string serial_;
@@ -97,15 +108,18 @@ class Capture {
   // The pending block: less than kReadSize bytes between reads.
   std::unique_ptr<uint8_t[]> pending_;
   uint32_t pendingSize_ = 0;
-  // The time stamp of the pending block, taken when its first bytes came.
-  std::string pendingTimestamp_;
-  CaptureClock::time_point pendingAt_{};
-  // The previous block, reported or left out, and when it came.
-  std::vector<uint8_t> previous_;
-  std::optional<CaptureClock::time_point> previousAt_;
+  // When the pending block's first bytes came.
+  Moment pendingMoment_{};
   // When the last read that returned bytes came back: the line has been
   // quiet at least since then once a later read returns nothing.
   CaptureClock::time_point lastBytesAt_{};
+  // With dedupe: the previous block, whether reported or not, and when its
+  // first bytes came; and how many blocks were left out since the last one
+  // reported.
+  std::unique_ptr<uint8_t[]> previous_;
+  uint32_t previousSize_ = 0;
+  CaptureClock::time_point previousAt_{};
+  uint32_t repeats_ = 0;
 };
 
 #endif

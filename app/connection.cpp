@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "events.h"
 #include "hid_uart_values.h"
-#include "output.h"
-#include "status_text.h"
 
 ConnectedDeviceRecord ConnectedDevice{};
 
@@ -50,23 +49,20 @@ bool FindBridge(const char* serial, uint32_t* index) {
   return false;
 }
 
-bool ReportError(HID_UART_STATUS status) {
-  Print("Error: %s\n", StatusText(status).c_str());
-  FlushOutput();
+bool ReportError(const char* serial, HID_UART_STATUS status) {
+  EmitConnectFailed(serial, status, ConnectFailure::kError);
   return false;
 }
 
 // A handle that was opened but will not be read is closed before the report.
-bool CloseAndReportError(HID_UART_STATUS status) {
+bool CloseAndReportError(const char* serial, HID_UART_STATUS status) {
   HidUart_Close(ConnectedDevice.handle);
-  return ReportError(status);
+  return ReportError(serial, status);
 }
 
 bool CloseAndReportFailure(const char* serial, HID_UART_STATUS status) {
   HidUart_Close(ConnectedDevice.handle);
-  Print("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
-  Print("Not Connected\n");
-  FlushOutput();
+  EmitConnectFailed(serial, status, ConnectFailure::kNotConnected);
   return false;
 }
 
@@ -81,39 +77,28 @@ void FetchIdentity() {
   }
 }
 
-void PrintIdentity(const char* serial) {
-  Print("Vendor ID = %s, Product ID = %s\n", Printable(ConnectedDevice.vendorIdText).text,
-        Printable(ConnectedDevice.productIdText).text);
-  Print("Part Number = %d, Version = %d\n", ConnectedDevice.partNumber, ConnectedDevice.version);
-  Print("Path = %s\n", Printable(ConnectedDevice.path).text);
-  Print("Manufacturer = %s\n", Printable(ConnectedDevice.manufacturer).text);
-  Print("Product = %s\n", Printable(ConnectedDevice.product).text);
-  Print("Connected to %s\n", Printable(serial).text);
-  FlushOutput();
-}
-
 }  // namespace
 
 bool ConnectBySerial(const char* serial) {
   uint32_t index = 0;
   if (!FindBridge(serial, &index)) {
-    return ReportError(HID_UART_DEVICE_NOT_FOUND);
+    return ReportError(serial, HID_UART_DEVICE_NOT_FOUND);
   }
 
   HID_UART_STATUS status = HidUart_Open(&ConnectedDevice.handle, index, 0, 0);
   if (status != HID_UART_SUCCESS) {
-    return ReportError(status);
+    return ReportError(serial, status);
   }
   status = HidUart_GetPartNumber(ConnectedDevice.handle, &ConnectedDevice.partNumber,
                                  &ConnectedDevice.version);
   if (status != HID_UART_SUCCESS) {
-    return CloseAndReportError(status);
+    return CloseAndReportError(serial, status);
   }
   status =
       HidUart_SetUartConfig(ConnectedDevice.handle, kLineSetting.baudRate, kLineSetting.dataBits,
                             kLineSetting.parity, kLineSetting.stopBits, kLineSetting.flowControl);
   if (status != HID_UART_SUCCESS) {
-    return CloseAndReportError(status);
+    return CloseAndReportError(serial, status);
   }
 
   // Zero is never the expected baud rate, so a library that reports success
@@ -133,6 +118,6 @@ bool ConnectBySerial(const char* serial) {
   }
 
   FetchIdentity();
-  PrintIdentity(serial);
+  EmitConnected(serial, ConnectedDevice);
   return true;
 }

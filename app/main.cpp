@@ -8,6 +8,7 @@
 
 #include "arguments.h"
 #include "device_text.h"
+#include "events.h"
 #include "output.h"
 #include "station.h"
 #include "stop_request.h"
@@ -58,8 +59,8 @@ int main(int argc, char* argv[]) {
     return 0;
   }
 
-  Print("Starting Kestrune application\n");
-  FlushOutput();
+  SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
+  EmitBanner();
   CaptureOptions capture;
   capture.timestamps = arguments.timestamps;
   capture.frameGap = FrameGap(arguments);
@@ -81,6 +82,9 @@ int main(int argc, char* argv[]) {
     WatchStation(options);
   } else {
     SweepDevices(SweepOptions{capture, StopRequested});
+  }
+  if (StopRequested()) {
+    EmitStop();
   }
   ConfirmStopped();
   return 0;

@@ -71,4 +71,6 @@ void Print(const char* format, ...) {
   va_end(args);
 }
 
+void WriteRaw(const char* bytes, size_t size) { std::fwrite(bytes, 1, size, stdout); }
+
 void FlushOutput() { std::fflush(stdout); }

@@ -25,6 +25,10 @@ void PrepareOutput();
 /// written as CR LF on Windows, as text mode would, and as LF elsewhere.
 void Print(const char* format, ...) KESTRUNE_PRINTF(1, 2);
 
+/// Writes bytes onto standard output as they are, with no line-end
+/// translation: for machine formats whose lines end in LF everywhere.
+void WriteRaw(const char* bytes, size_t size);
+
 /// Hands everything printed since the last flush to the system at once.
 void FlushOutput();
 

@@ -10,10 +10,9 @@
 #include "bridge_list.h"
 #include "capture.h"
 #include "connection.h"
-#include "device_text.h"
+#include "events.h"
 #include "hid_uart.h"
 #include "output.h"
-#include "status_text.h"
 
 namespace {
 
@@ -146,9 +145,7 @@ class Station {
       case Capture::Outcome::kFailed:
         break;
     }
-    Print("Disconnected from %s: %s\n", Printable(capture.serial().c_str()).text,
-          StatusText(capture.status()).c_str());
-    FlushOutput();
+    EmitDisconnected(capture.serial().c_str(), capture.status(), capture.TakeRepeats());
     HidUart_Close(capture.handle());
     if (!lapsed_.insert(capture.serial()).second) {
       held_.insert(capture.serial());
@@ -220,8 +217,7 @@ void WatchStation(const StationOptions& options) {
 
   uint32_t count = 0;
   if (HidUart_GetNumDevices(&count, 0, 0) == HID_UART_SUCCESS) {
-    Print("Number of connected CP2110 HID devices = %u\n", count);
-    FlushOutput();
+    EmitCount(count);
     station.ConnectNew(CollectSerials(count));
   }
 

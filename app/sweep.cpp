@@ -5,6 +5,7 @@
 #include "bridge_list.h"
 #include "capture.h"
 #include "connection.h"
+#include "events.h"
 #include "hid_uart.h"
 #include "output.h"
 
@@ -49,8 +50,7 @@ void SweepDevices(const SweepOptions& options) {
   if (HidUart_GetNumDevices(&count, 0, 0) != HID_UART_SUCCESS) {
     return;
   }
-  Print("Number of connected CP2110 HID devices = %u\n", count);
-  FlushOutput();
+  EmitCount(count);
 
   for (const std::string& serial : CollectSerials(count)) {
     if (Stopping(options)) {

@@ -4,6 +4,9 @@
 //   kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP
 //       skips SKIP lines of REPORTS_FILE, then checks that the rest are the
 //       block reports of the bytes in STREAM_FILE from the bridge SERIAL
+//   kestrune_bench_tool check-json SERIAL STREAM_FILE OUTPUT_FILE SKIP
+//       the same for the program's JSON lines (--json): after SKIP lines,
+//       one "block" line per report, each field worked out here
 //   kestrune_bench_tool tags SEED COUNT BYTES MIN MAX
 //       prints the tags of the scenario line
 //       "tags at 0 count COUNT bytes BYTES spacing MIN MAX seed SEED" on a
@@ -32,6 +35,7 @@ namespace {
 int Usage() {
   std::cerr << "usage: kestrune_bench_tool stream SEED COUNT FILE\n"
                "       kestrune_bench_tool check SERIAL STREAM_FILE REPORTS_FILE SKIP\n"
+               "       kestrune_bench_tool check-json SERIAL STREAM_FILE OUTPUT_FILE SKIP\n"
                "       kestrune_bench_tool tags SEED COUNT BYTES MIN MAX\n";
   return 2;
 }
@@ -102,6 +106,91 @@ int Check(const std::string& serial, const std::string& streamPath, const std::s
   return 0;
 }
 
+// Whether text is a local time as the program writes it,
+// 2025-03-01T14:05:09.372+01:00.
+bool IsTime(std::string_view text) {
+  static constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.ddd+dd:dd";
+  if (text.size() != kForm.size()) return false;
+  for (std::size_t i = 0; i < kForm.size(); ++i) {
+    const char c = text[i];
+    const bool fits = kForm[i] == 'd'   ? (c >= '0' && c <= '9')
+                      : kForm[i] == '+' ? (c == '+' || c == '-')
+                                        : c == kForm[i];
+    if (!fits) return false;
+  }
+  return true;
+}
+
+// The line a block of the stream must be, after its time.
+std::string BlockLineAfterTime(const std::string& serial, const std::uint8_t* bytes,
+                               std::size_t count) {
+  std::string line =
+      "\",\"serial\":\"" + serial + "\",\"count\":" + std::to_string(count) + ",\"hex\":\"";
+  char text[24];
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::snprintf(text, sizeof text, "%02X", static_cast<unsigned>(bytes[i]));
+    line += text;
+  }
+  for (std::size_t i = count > 8 ? count - 8 : 0; i < count; ++i) {
+    value = value * 256 + bytes[i];
+  }
+  std::snprintf(text, sizeof text, "%016" PRIX64, value);
+  line += "\",\"value\":\"" + std::string(text);
+  std::snprintf(text, sizeof text, "%010" PRIu64, (value / 65536) % 4294967296u);
+  line += "\",\"decimal\":\"" + std::string(text) + "\"}";
+  return line;
+}
+
+int CheckJson(const std::string& serial, const std::string& streamPath,
+              const std::string& outputPath, const std::string& skipText) {
+  std::uint64_t skip = 0;
+  if (!ParseNumber(skipText, std::numeric_limits<std::uint32_t>::max(), skip)) return Usage();
+  std::ifstream streamFile(streamPath, std::ios::binary);
+  std::ifstream output(outputPath, std::ios::binary);
+  if (!streamFile || !output) {
+    std::cerr << "kestrune_bench_tool: cannot read " << (streamFile ? outputPath : streamPath)
+              << "\n";
+    return 1;
+  }
+  const std::vector<std::uint8_t> sent{std::istreambuf_iterator<char>(streamFile),
+                                       std::istreambuf_iterator<char>()};
+  const std::string start = "{\"event\":\"block\",\"time\":\"";
+  std::string line;
+  std::uint64_t number = 0;
+  std::uint64_t blocks = 0;
+  std::size_t next = 0;
+  const auto fail = [&](const char* what) {
+    std::cerr << outputPath << ": line " << number << ": " << what << "\n";
+    return 1;
+  };
+  while (std::getline(output, line)) {
+    ++number;
+    if (output.eof()) return fail("no LF at its end");
+    if (number <= skip) continue;
+    // The count is the one field read from the line; everything else must
+    // then be exactly what those bytes of the stream give.
+    const std::size_t countAt = line.find("\"count\":");
+    if (line.rfind(start, 0) != 0 || line.size() < start.size() + 29 ||
+        !IsTime(std::string_view(line).substr(start.size(), 29)) || countAt == std::string::npos) {
+      return fail("not a block line");
+    }
+    const std::size_t count = std::strtoul(line.c_str() + countAt + 8, nullptr, 10);
+    if (count == 0 || count > 1000 || count > sent.size() - next) {
+      return fail("a count beyond what is left to send");
+    }
+    if (line.compare(start.size() + 29, std::string::npos,
+                     BlockLineAfterTime(serial, sent.data() + next, count)) != 0) {
+      return fail("not the block of the bytes sent next");
+    }
+    next += count;
+    ++blocks;
+  }
+  if (next != sent.size()) return fail("fewer bytes than were sent");
+  std::cout << blocks << " block lines, " << next << " bytes: as sent\n";
+  return 0;
+}
+
 int PrintTags(const std::vector<std::string>& args) {
   // Read as the scenario line it stands for, so that its limits and its
   // errors are the library's own.
@@ -140,6 +229,9 @@ int main(int argc, char* argv[]) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 4 && args[0] == "stream") return WriteStream(args[1], args[2], args[3]);
   if (args.size() == 5 && args[0] == "check") return Check(args[1], args[2], args[3], args[4]);
+  if (args.size() == 5 && args[0] == "check-json") {
+    return CheckJson(args[1], args[2], args[3], args[4]);
+  }
   if (args.size() == 6 && args[0] == "tags") return PrintTags(args);
   return Usage();
 }

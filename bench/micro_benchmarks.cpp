@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -18,6 +19,7 @@
 
 #include "block_report.h"
 #include "connection.h"
+#include "events.h"
 #include "hid_uart.h"
 #include "line.h"
 #include "operations.h"
@@ -38,6 +40,19 @@ void BM_ReportBlock(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * count);
 }
 BENCHMARK(BM_ReportBlock)->Arg(1)->Arg(5)->Arg(8)->Arg(1000);
+
+// The same block as one JSON line (--json), its time formatted each time.
+void BM_JsonBlock(benchmark::State& state) {
+  const auto count = static_cast<std::uint32_t>(state.range(0));
+  const std::vector<std::uint8_t> bytes = sim::StreamBytes(7, count);
+  SetOutputFormat(OutputFormat::kJsonLines);
+  for ([[maybe_unused]] auto _ : state) {
+    EmitBlock({kSerial, bytes.data(), count, std::chrono::system_clock::now(), false, 0});
+  }
+  SetOutputFormat(OutputFormat::kHuman);
+  state.SetBytesProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_JsonBlock)->Arg(1)->Arg(5)->Arg(8)->Arg(1000);
 
 // A short text, a long one (beyond the small-string buffer) and the fallback.
 void BM_StatusText(benchmark::State& state) {

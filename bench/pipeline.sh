@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The pipeline benchmark: the real program on a simulated bridge that delivers
-# a seeded stream of bytes with no waiting, its output to a file, beside
-# `xxd -p` turning the same bytes into hex, in the same run. Every output of
-# the program is checked against the bytes sent before its time counts.
+# a seeded stream of bytes with no waiting, its output to a file, with its
+# human lines and with --json, beside `xxd -p` turning the same bytes into
+# hex, in the same run. Every output of the program is checked against the
+# bytes sent before its time counts.
 #
 #   bench/pipeline.sh [--build DIR] [--bytes COUNT] [--runs N] [--seed SEED]
 #
@@ -67,6 +68,13 @@ Product = Simulated CP2110 bridge
 Connected to $serial
 EOF
 head_lines=$(wc -l <"$work/expected-head.txt")
+# The JSON lines before the first block, each time as T.
+cat >"$work/expected-json-head.txt" <<EOF
+{"event":"start","time":"T","program":"kestrune","version":"$("$program" --version | cut -d ' ' -f 2)","format":1,"library":{"major":1,"minor":0,"release":true},"hidLibrary":{"major":1,"minor":0,"release":true}}
+{"event":"count","time":"T","bridges":1}
+{"event":"connected","time":"T","serial":"$serial","vendorId":"10C4","productId":"EA80","partNumber":10,"version":1,"path":"sim:bridge/0","manufacturer":"Kestrune simulation","product":"Simulated CP2110 bridge"}
+EOF
+json_head_lines=$(wc -l <"$work/expected-json-head.txt")
 
 # measure NAME OUTPUT COMMAND...: runs COMMAND with its standard output to
 # OUTPUT and appends "wall user sys peak-kB" to NAME.times.
@@ -91,21 +99,30 @@ run_program() {
   fi
   "$tool" check "$serial" "$work/stream.bin" "$work/program.txt" "$head_lines" >"$work/check.txt"
 }
+run_json() {
+  measure "$1" "$work/json.txt" env HIDUART_SIM_SCENARIO="$work/stream.scenario" "$program" --json
+  if ! diff -u "$work/expected-json-head.txt" <(head -n "$json_head_lines" "$work/json.txt" |
+    sed -E 's/"time":"[^"]*"/"time":"T"/') >&2; then
+    echo "pipeline: the program's first JSON lines are not as expected" >&2
+    exit 1
+  fi
+  "$tool" check-json "$serial" "$work/stream.bin" "$work/json.txt" "$json_head_lines" \
+    >"$work/check-json.txt"
+}
 run_xxd() {
   measure "$1" "$work/xxd.txt" xxd -p "$work/stream.bin"
 }
 
 # One untimed run of each, then the timed runs, taking turns at going first.
 run_program warmup
+run_json warmup
 run_xxd warmup
 for ((i = 1; i <= runs; ++i)); do
-  if ((i % 2)); then
-    run_program program
-    run_xxd xxd
-  else
-    run_xxd xxd
-    run_program program
-  fi
+  case $((i % 3)) in
+    1) run_program program; run_json json; run_xxd xxd ;;
+    2) run_json json; run_xxd xxd; run_program program ;;
+    0) run_xxd xxd; run_program program; run_json json ;;
+  esac
 done
 
 # median: the median of the numbers on standard input, one a line.
@@ -127,11 +144,18 @@ echo "machine: $(nproc) cores, $(awk -F': ' '/^model name/ { print $2; exit }' /
   "Linux $(uname -r), load average $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "pipeline: $bytes bytes (xorshift32 seed $seed), $runs timed runs of each, medians"
 echo "  runs (wall s, user s, sys s, peak kB):"
-paste -d '|' "$work/program.times" "$work/xxd.times" |
-  awk -F '|' '{ printf "    kestrune %-28s xxd -p %s\n", $1, $2 }'
+paste -d '|' "$work/program.times" "$work/json.times" "$work/xxd.times" |
+  awk -F '|' '{ printf "    kestrune %-28s --json %-28s xxd -p %s\n", $1, $2, $3 }'
 summary program kestrune "$work/program.txt"
+summary json "--json" "$work/json.txt"
 summary xxd "xxd -p" "$work/xxd.txt"
 echo "  output of every kestrune run checked: $(cat "$work/check.txt")"
-awk -v p="$(wall program)" -v x="$(wall xxd)" -v pc="$(cpu program)" -v xc="$(cpu xxd)" 'BEGIN {
-  printf "  ratio, kestrune bytes/s to xxd -p bytes/s: %.2f (wall time), %.2f (CPU time)\n",
-    x / p, (pc > 0 ? xc / pc : 0) }'
+echo "  output of every kestrune --json run checked: $(cat "$work/check-json.txt")"
+# ratio NAME LABEL
+ratio() {
+  awk -v label="$2" -v p="$(wall "$1")" -v x="$(wall xxd)" -v pc="$(cpu "$1")" -v xc="$(cpu xxd)" \
+    'BEGIN { printf "  ratio, %s bytes/s to xxd -p bytes/s: %.2f (wall time), %.2f (CPU time)\n",
+      label, x / p, (pc > 0 ? xc / pc : 0) }'
+}
+ratio program kestrune
+ratio json "kestrune --json"

@@ -17,6 +17,7 @@ struct Case {
   std::string unknown;
   long frameGapMs = 0;   // the gap the run uses
   bool problem = false;  // misused with a message of its own
+  bool json = false;
   long dedupeMs = 0;
 };
 
@@ -48,11 +49,17 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       {{"--frame-gap", "99999999999999999999"}, Action::kMisused, false, false, "", 0, true},
       {{"--frame-gap", "--watch"}, Action::kMisused, false, false, "", 0, true},
       {{"--frame-gap=20"}, Action::kMisused, false, false, "--frame-gap=20"},
-      {{"--dedupe", "3600000", "--watch"}, Action::kRun, true, false, "", 20, false, 3600000},
-      {{"--dedupe", "500", "--dedupe", "0"}, Action::kRun, false, false, "", 0, false, 0},
+      {{"--json"}, Action::kRun, false, false, "", 0, false, true},
+      {{"--watch", "--json", "--json"}, Action::kRun, true, false, "", 20, false, true},
+      {{"--dedupe", "1500", "--watch"}, Action::kRun, true, false, "", 20, false, false, 1500},
+      {{"--dedupe", "3600000", "--json"}, Action::kRun, false, false, "", 0, false, true, 3600000},
+      {{"--dedupe", "5", "--dedupe", "0"}, Action::kRun, false, false, "", 0, false, false, 0},
       {{"--dedupe", "3600001"}, Action::kMisused, false, false, "", 0, true},
+      {{"--dedupe", "10000000"}, Action::kMisused, false, false, "", 0, true},
       {{"--dedupe"}, Action::kMisused, false, false, "", 0, true},
       {{"--dedupe", "1s"}, Action::kMisused, false, false, "", 0, true},
+      {{"--frame-gap", "1000000"}, Action::kMisused, false, false, "", 0, true},
+      {{"--json=1"}, Action::kMisused, false, false, "--json=1"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"kestrune"};
@@ -70,14 +77,15 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       EXPECT_EQ(parsed.watch, c.watch);
       EXPECT_EQ(parsed.timestamps, c.timestamps);
       EXPECT_EQ(FrameGap(parsed).count(), c.frameGapMs);
+      EXPECT_EQ(parsed.json, c.json);
       EXPECT_EQ(parsed.dedupe.count(), c.dedupeMs);
     }
   }
 }
 
 TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
-  for (const char* flag :
-       {"--watch", "--frame-gap MS", "--dedupe MS", "--timestamps", "--help", "--version"}) {
+  for (const char* flag : {"--watch", "--frame-gap MS", "--timestamps", "--json", "--dedupe MS",
+                           "--help", "--version"}) {
     EXPECT_NE(std::string(HelpText()).find(flag), std::string::npos) << flag;
   }
   EXPECT_NE(std::string(HelpText()).find("Disconnected from SERIAL: STATUS TEXT"),

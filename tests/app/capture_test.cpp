@@ -4,10 +4,13 @@
 
 #include <chrono>
 #include <deque>
+#include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "connection.h"
+#include "events.h"
 #include "fake_bridge.h"
 #include "report_model.h"
 
@@ -170,6 +173,131 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
     for (const std::string& call : fake::CallsStartingWith("Read ")) {
       EXPECT_NE(call.find(" request=1000 "), std::string::npos) << call;
     }
+  }
+}
+
+// A block's bytes and the repeats it says were left out, as its JSON line
+// gives them.
+struct Reported {
+  std::string hex;
+  int repeats;
+  bool operator==(const Reported& other) const {
+    return hex == other.hex && repeats == other.repeats;
+  }
+  friend std::ostream& operator<<(std::ostream& out, const Reported& block) {
+    return out << block.hex << " after " << block.repeats << " repeats";
+  }
+};
+
+std::vector<Reported> ReportedBlocks(const std::string& output) {
+  std::vector<Reported> blocks;
+  const std::regex block(R"re("hex":"([0-9A-F]*)"[^\n]*?(?:"repeats":([0-9]+))?\}\n)re");
+  for (auto match = std::sregex_iterator(output.begin(), output.end(), block);
+       match != std::sregex_iterator(); ++match) {
+    blocks.push_back({(*match)[1], (*match)[2].matched ? std::stoi((*match)[2]) : 0});
+  }
+  return blocks;
+}
+
+TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
+  const Bytes tag = {0x12, 0x34, 0x56, 0x78, 0x9A};
+  const Bytes other = {0x00, 0x00, 0xBC, 0x61, 0x4E};
+  // Reads come 10 ms apart; with a gap of 20 ms a tag and two quiet reads
+  // are one block, whose time is that of its first read.
+  const auto held = [](const Bytes& bytes, int quiet) {
+    std::deque<fake::Read> reads{Got(bytes)};
+    reads.insert(reads.end(), static_cast<size_t>(quiet), Quiet());
+    return reads;
+  };
+  const auto join = [](std::initializer_list<std::deque<fake::Read>> parts) {
+    std::deque<fake::Read> reads;
+    for (const auto& part : parts) {
+      reads.insert(reads.end(), part.begin(), part.end());
+    }
+    return reads;
+  };
+  struct DedupeCase {
+    const char* name;
+    milliseconds gap;
+    milliseconds dedupe;
+    std::deque<fake::Read> reads;
+    std::vector<Reported> blocks;
+    uint32_t repeatsLeft;  // what TakeRepeats gives at the end
+  };
+  const DedupeCase cases[] = {
+      {"off: every block is reported",
+       milliseconds(20),
+       milliseconds(0),
+       join({held(tag, 3), held(tag, 3)}),
+       {{"123456789A", 0}, {"123456789A", 0}},
+       0},
+      {"a tag held, then another: the other says how many were left out",
+       milliseconds(20),
+       milliseconds(100),
+       join({held(tag, 3), held(tag, 3), held(tag, 3), held(other, 3)}),
+       {{"123456789A", 0}, {"0000BC614E", 2}},
+       0},
+      {"the first tag again after another is reported",
+       milliseconds(20),
+       milliseconds(100),
+       join({held(tag, 3), held(other, 3), held(tag, 3)}),
+       {{"123456789A", 0}, {"0000BC614E", 0}, {"123456789A", 0}},
+       0},
+      {"each repeat counts from the previous one, reported or not",
+       milliseconds(20),
+       milliseconds(50),
+       join({held(tag, 3), held(tag, 3), held(tag, 3), held(tag, 3), held(tag, 3)}),
+       {{"123456789A", 0}},
+       4},
+      {"a tag away for the dedupe time is reported again",
+       milliseconds(20),
+       milliseconds(50),
+       join({held(tag, 3), held(tag, 8), held(tag, 3)}),
+       {{"123456789A", 0}, {"123456789A", 1}},
+       0},
+      {"a block that only starts like the previous one is another",
+       milliseconds(20),
+       milliseconds(100),
+       join({held(tag, 3), held(Bytes(tag.begin(), tag.begin() + 4), 3)}),
+       {{"123456789A", 0}, {"12345678", 0}},
+       0},
+      {"without framing each read is compared",
+       milliseconds(0),
+       milliseconds(100),
+       join({held(tag, 0), held(tag, 0), held(other, 0)}),
+       {{"123456789A", 0}, {"0000BC614E", 1}},
+       0},
+  };
+  for (const DedupeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::Reset();
+    fake::State().bridges.emplace_back();
+    fake::Bridge& bridge = fake::State().bridges.back();
+    bridge.serial = "S1";
+    bridge.reads = c.reads;
+    const size_t scripted = c.reads.size();
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(ConnectBySerial("S1"));
+    testing::internal::GetCapturedStdout();
+
+    CaptureClock::time_point now{};
+    CaptureOptions options;
+    options.frameGap = c.gap;
+    options.dedupe = c.dedupe;
+    options.now = [&now] { return now; };
+    Capture capture(ConnectedDevice.handle, "S1", options);
+    SetOutputFormat(OutputFormat::kJsonLines);
+    testing::internal::CaptureStdout();
+    for (size_t read = 0; read < scripted; ++read) {
+      now += kReadTime;
+      capture.Read();
+    }
+    capture.Flush();
+    const std::string output = testing::internal::GetCapturedStdout();
+    SetOutputFormat(OutputFormat::kHuman);
+    EXPECT_EQ(ReportedBlocks(output), c.blocks) << output;
+    EXPECT_EQ(capture.TakeRepeats(), c.repeatsLeft);
+    EXPECT_EQ(capture.TakeRepeats(), 0u);
   }
 }
 

@@ -12,6 +12,10 @@ foreach(required PROGRAM SCENARIO STRACE WORK_DIR)
   endif()
 endforeach()
 
+set(json_argument)
+if(JSON)
+  set(json_argument --json)
+endif()
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 # One trace file per thread, so that no write is split in two by another.
@@ -20,7 +24,7 @@ file(MAKE_DIRECTORY "${WORK_DIR}")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env "HIDUART_SIM_SCENARIO=${SCENARIO}" "ASAN_OPTIONS=detect_leaks=0"
           ${STRACE} -f -ff -qq -xx -s 1048576 -e trace=write -o "${WORK_DIR}/trace"
-          ${EMULATOR} "${PROGRAM}"
+          ${EMULATOR} "${PROGRAM}" ${json_argument}
   OUTPUT_FILE "${WORK_DIR}/output"
   RESULT_VARIABLE result
   TIMEOUT 120)
@@ -31,6 +35,9 @@ endif()
 # In the trace every byte is \xNN. The program's output is found by its first
 # line; the system may give it another descriptor than 1.
 set(start_line "\\\\x53\\\\x74\\\\x61\\\\x72\\\\x74\\\\x69\\\\x6e\\\\x67")  # "Starting"
+if(JSON)
+  set(start_line "\\\\x7b\\\\x22\\\\x65\\\\x76\\\\x65\\\\x6e\\\\x74")  # {"event
+endif()
 set(report_start "\\\\x3e\\\\x3e\\\\x3e\\\\x5b")                              # ">>>["
 set(report_end "\\\\x3c\\\\x3c\\\\x3c(\\\\x0d)?\\\\x0a")                    # "<<<" and the line end
 file(GLOB traces "${WORK_DIR}/trace.*")
@@ -58,6 +65,14 @@ foreach(write IN LISTS writes)
   endif()
   set(bytes "${CMAKE_MATCH_1}")
   math(EXPR count "${count} + 1")
+  if(JSON)
+    string(REGEX MATCHALL "\\\\x0a" ends "${bytes}")
+    list(LENGTH ends line_ends)
+    if(NOT line_ends EQUAL 1 OR NOT bytes MATCHES "\\\\x7d\\\\x0a$" OR bytes MATCHES "\\\\x0d")
+      list(APPEND problems "write ${count} is not one JSON line ending in LF alone")
+    endif()
+    continue()
+  endif()
   string(REGEX MATCHALL "${report_start}" starts "${bytes}")
   string(REGEX MATCHALL "${report_end}" ends "${bytes}")
   list(LENGTH starts opened)
@@ -72,6 +87,20 @@ foreach(write IN LISTS writes)
 endforeach()
 
 file(READ "${WORK_DIR}/output" output)
+if(JSON)
+  # Every line written was a write of its own.
+  string(REGEX MATCHALL "\n" lines "${output}")
+  list(LENGTH lines line_count)
+  if(NOT line_count EQUAL count)
+    list(APPEND problems "${line_count} lines in the output, ${count} writes")
+  endif()
+  if(problems)
+    list(JOIN problems "\n  " text)
+    message(FATAL_ERROR "JSON lines left in pieces or joined:\n  ${text}")
+  endif()
+  message(STATUS "${line_count} JSON lines in ${count} writes, one each")
+  return()
+endif()
 # Counted by their first three characters: a bracket would upset CMake's lists.
 string(REGEX MATCHALL "(^|\n)>>>" printed "${output}")
 list(LENGTH printed expected_reports)

@@ -20,11 +20,17 @@
 #   NAME.bytes   lines "SERIAL HEX": the block reports are then checked to be whole and to carry
 #                exactly these bytes of each bridge, in order, however the reads cut them;
 #                NAME.expected then holds only the other lines
+#   NAME.repeats lines "EVENT SERIAL N": with JSON, the events, in order, that say N repeats were
+#                left out (--dedupe); without the file, none may say so
 #   NAME.tags    lines "SERIAL HEX", one per tag: each bridge's reports must then be exactly its
 #                tags, one report each, in order; NAME.expected then holds only the other lines
 # With --timestamps among the arguments, every stamp before a report header must have the form
 # 2025-03-01T14:05:09.372+01:00, none may be earlier than the one before it, and each is
 # compared as "<time>".
+#
+# With JSON=ON and PYTHON set, the program runs with --json added to its arguments: json_lines.py
+# checks every line of its output as JSON and writes the human lines those events stand for,
+# and everything above is checked on them, as on the human run of the case.
 #
 # With KESTRUNE_E2E_VALGRIND set to ON in the environment (the valgrind test
 # preset does so), the program runs under valgrind's memcheck, and any memory
@@ -43,6 +49,20 @@ set(program_arguments)
 if(EXISTS "${case}.args")
   file(READ "${case}.args" text)
   separate_arguments(program_arguments UNIX_COMMAND "${text}")
+endif()
+if(JSON)
+  if(NOT DEFINED PYTHON)
+    message(FATAL_ERROR "JSON needs PYTHON")
+  endif()
+  list(APPEND program_arguments --json)
+  set(json_options)
+  if("--timestamps" IN_LIST program_arguments)
+    list(APPEND json_options --timestamps)
+  endif()
+  if(EXISTS "${case}.stop")
+    list(APPEND json_options --stopped)
+  endif()
+  set(name "${name}.json")
 endif()
 set(expected_exit 0)
 if(EXISTS "${case}.exit")
@@ -85,6 +105,10 @@ if(EXISTS "${case}.stop")
     set(until "lines:${count}")
   endif()
   string(REPLACE "--unset=" "-u;" env_environment "${environment}")
+  if(JSON)
+    # The lines to wait for are the human ones the events stand for.
+    set(ENV{RUN_UNTIL_FILTER} "${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/json_lines.py --partial")
+  endif()
   execute_process(
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/run_until.sh" ${signal} "${until}" "${actual}" env
             ${env_environment} ${EMULATOR} ${checker} "${PROGRAM}" ${program_arguments}
@@ -112,6 +136,28 @@ if(EXISTS "${case}.stderr")
   endif()
 elseif(NOT EMULATOR AND NOT errors STREQUAL "")
   message(FATAL_ERROR "${name}: unexpected output on standard error:\n${errors}")
+endif()
+
+if(JSON)
+  set(json_output "${actual}")
+  set(actual "${WORK_DIR}/${name}.as-lines")
+  set(repeats "${WORK_DIR}/${name}.repeats")
+  execute_process(COMMAND "${PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/json_lines.py" ${json_options}
+                          "--repeats=${repeats}" "${json_output}" "${actual}"
+                  ERROR_VARIABLE json_errors RESULT_VARIABLE json_result)
+  if(NOT json_result EQUAL 0)
+    message(FATAL_ERROR "${name}: the JSON output is wrong: ${json_errors}")
+  endif()
+  set(wanted_repeats "")
+  if(EXISTS "${case}.repeats")
+    file(READ "${case}.repeats" wanted_repeats)
+  endif()
+  file(READ "${repeats}" got_repeats)
+  if(NOT got_repeats STREQUAL wanted_repeats)
+    message(FATAL_ERROR "${name}: the repeats left out were\n${got_repeats}not\n${wanted_repeats}")
+  endif()
+  # LF alone ends every JSON line on every system, as json_lines.py checked.
+  set(LINE_END LF)
 endif()
 
 set(compared "${actual}")

@@ -8,7 +8,9 @@
 # lines:N waits for N lines, line:TEXT for a line that is exactly TEXT (a CR
 # before the line end is ignored). Gives up waiting after 100 s, or when the
 # command ends by itself. Exits with the command's exit code, or 128 + the
-# signal that ended it, as a shell does.
+# signal that ended it, as a shell does. With RUN_UNTIL_FILTER set to a
+# command, the condition is looked for in what "COMMAND OUTPUT /dev/stdout"
+# writes instead: the lines that a machine format stands for.
 set -u
 signal=$1 until=$2 output=$3
 shift 3
@@ -17,10 +19,18 @@ shift 3
 "$@" > "$output" &
 pid=$!
 
+shown() {
+  if [ -n "${RUN_UNTIL_FILTER:-}" ]; then
+    $RUN_UNTIL_FILTER "$output" /dev/stdout 2> /dev/null
+  else
+    cat "$output"
+  fi
+}
+
 reached() {
   case $until in
-    lines:*) [ "$(wc -l < "$output")" -ge "${until#lines:}" ] ;;
-    line:*) tr -d '\r' < "$output" | grep -qxF -- "${until#line:}" ;;
+    lines:*) [ "$(shown | wc -l)" -ge "${until#lines:}" ] ;;
+    line:*) shown | tr -d '\r' | grep -qxF -- "${until#line:}" ;;
     *) echo "run_until.sh: bad condition $until" >&2; return 0 ;;
   esac
 }

@@ -1,0 +1,200 @@
+#include "events.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "block_report.h"
+#include "device_text.h"
+#include "json_writer.h"
+#include "output.h"
+#include "status_text.h"
+#include "timestamp.h"
+
+#if !defined(KESTRUNE_VERSION)
+#error "KESTRUNE_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+OutputFormat format = OutputFormat::kHuman;
+
+bool Json() { return format == OutputFormat::kJsonLines; }
+
+// A device string as the human lines show it before their escaping: up to
+// its NUL, and never more than a device string buffer holds.
+std::string_view DeviceBytes(const char* text) {
+  size_t length = 0;
+  while (length < HID_UART_DEVICE_STRLEN - 1 && text[length] != '\0') {
+    ++length;
+  }
+  return std::string_view(text, length);
+}
+
+TimestampText Now() { return LocalTimestamp(std::chrono::system_clock::now()); }
+
+// Each line leaves in one write, at once.
+void Write(JsonLine& line) {
+  const std::string& text = line.Finish();
+  WriteRaw(text.data(), text.size());
+  FlushOutput();
+}
+
+void AddVersion(JsonLine& line, const char* name, const LibraryVersion& version) {
+  line.BeginObject(name)
+      .Number("major", version.major)
+      .Number("minor", version.minor)
+      .Bool("release", version.release != 0)
+      .EndObject();
+}
+
+void PrintVersion(const char* library, const LibraryVersion& version) {
+  Print("%s: Version %d.%d (%s)\n", library, version.major, version.minor,
+        version.release != 0 ? "Release" : "Debug");
+}
+
+void AddHexValue(std::string& out, uint64_t value) {
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(value));
+  out += '"';
+  out.append(digits, 16);
+  out += '"';
+}
+
+}  // namespace
+
+void SetOutputFormat(OutputFormat chosen) { format = chosen; }
+
+OutputFormat CurrentOutputFormat() { return format; }
+
+void EmitBanner() {
+  if (Json()) {
+    return;
+  }
+  Print("Starting Kestrune application\n");
+  FlushOutput();
+}
+
+void EmitStart(const LibraryVersion& library, const LibraryVersion& hidLibrary) {
+  if (!Json()) {
+    PrintVersion("SLABHIDtoUART.dll", library);
+    PrintVersion("SLABHIDDevice.dll", hidLibrary);
+    FlushOutput();
+    return;
+  }
+  JsonLine line("start", Now().text);
+  line.String("program", "kestrune")
+      .String("version", KESTRUNE_VERSION)
+      .Number("format", kJsonFormatVersion);
+  AddVersion(line, "library", library);
+  AddVersion(line, "hidLibrary", hidLibrary);
+  Write(line);
+}
+
+void EmitCount(uint32_t bridges) {
+  if (!Json()) {
+    Print("Number of connected CP2110 HID devices = %u\n", bridges);
+    FlushOutput();
+    return;
+  }
+  JsonLine line("count", Now().text);
+  line.Number("bridges", bridges);
+  Write(line);
+}
+
+void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
+  if (!Json()) {
+    Print("Vendor ID = %s, Product ID = %s\n", Printable(device.vendorIdText).text,
+          Printable(device.productIdText).text);
+    Print("Part Number = %d, Version = %d\n", device.partNumber, device.version);
+    Print("Path = %s\n", Printable(device.path).text);
+    Print("Manufacturer = %s\n", Printable(device.manufacturer).text);
+    Print("Product = %s\n", Printable(device.product).text);
+    Print("Connected to %s\n", Printable(serial).text);
+    FlushOutput();
+    return;
+  }
+  JsonLine line("connected", Now().text);
+  line.DeviceText("serial", DeviceBytes(serial))
+      .DeviceText("vendorId", DeviceBytes(device.vendorIdText))
+      .DeviceText("productId", DeviceBytes(device.productIdText))
+      .Number("partNumber", device.partNumber)
+      .Number("version", device.version)
+      .DeviceText("path", DeviceBytes(device.path))
+      .DeviceText("manufacturer", DeviceBytes(device.manufacturer))
+      .DeviceText("product", DeviceBytes(device.product));
+  Write(line);
+}
+
+void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailure report) {
+  if (!Json()) {
+    if (report == ConnectFailure::kError) {
+      Print("Error: %s\n", StatusText(status).c_str());
+    } else {
+      Print("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+      Print("Not Connected\n");
+    }
+    FlushOutput();
+    return;
+  }
+  JsonLine line("connect-failed", Now().text);
+  line.DeviceText("serial", DeviceBytes(serial))
+      .Number("status", status)
+      .String("statusText", StatusText(status))
+      .String("report", report == ConnectFailure::kError ? "error" : "not-connected");
+  Write(line);
+}
+
+void EmitBlock(const BlockEvent& block) {
+  if (!Json()) {
+    ReportBlock(block.serial, block.bytes, static_cast<int>(block.count),
+                block.timestamped ? LocalTimestamp(block.time).text : nullptr);
+    return;
+  }
+  // The value keeps the last eight bytes, big-endian, as the human lines.
+  uint64_t value = 0;
+  for (uint32_t i = block.count > 8 ? block.count - 8 : 0; i < block.count; ++i) {
+    value = (value << 8) | block.bytes[i];
+  }
+  const auto decimal = static_cast<uint32_t>(value >> 16);
+  char decimalText[11];
+  std::snprintf(decimalText, sizeof decimalText, "%010u", static_cast<unsigned>(decimal));
+
+  JsonLine line("block", LocalTimestamp(block.time).text);
+  line.text().reserve(2 * block.count + 256);
+  line.DeviceText("serial", DeviceBytes(block.serial)).Number("count", block.count);
+  std::string& hex = line.Raw("hex");
+  hex += '"';
+  AppendHex(hex, block.bytes, block.count);
+  hex += '"';
+  AddHexValue(line.Raw("value"), value);
+  line.String("decimal", decimalText);
+  if (block.repeats > 0) {
+    line.Number("repeats", block.repeats);
+  }
+  Write(line);
+}
+
+void EmitDisconnected(const char* serial, HID_UART_STATUS status, uint32_t repeats) {
+  if (!Json()) {
+    Print("Disconnected from %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+    FlushOutput();
+    return;
+  }
+  JsonLine line("disconnected", Now().text);
+  line.DeviceText("serial", DeviceBytes(serial))
+      .Number("status", status)
+      .String("statusText", StatusText(status));
+  if (repeats > 0) {
+    line.Number("repeats", repeats);
+  }
+  Write(line);
+}
+
+void EmitStop() {
+  if (!Json()) {
+    return;
+  }
+  JsonLine line("stop", Now().text);
+  Write(line);
+}

@@ -1,0 +1,66 @@
+// Everything the program tells its operator, as events. Each print site
+// names what happened; this layer renders it as the human lines or, with
+// --json, as one JSON object per line (JSON Lines).
+#ifndef KESTRUNE_APP_EVENTS_H
+#define KESTRUNE_APP_EVENTS_H
+
+#include <chrono>
+#include <cstdint>
+
+#include "connection.h"
+#include "hid_uart.h"
+
+enum class OutputFormat {
+  kHuman,      // the lines an operator reads
+  kJsonLines,  // one JSON object per line, LF-ended, one write each
+};
+
+/// Bumped whenever an event or a field changes its name or meaning.
+constexpr int kJsonFormatVersion = 1;
+
+/// Chosen once, before the first event; human lines until then.
+void SetOutputFormat(OutputFormat format);
+OutputFormat CurrentOutputFormat();
+
+struct LibraryVersion {
+  uint8_t major;
+  uint8_t minor;
+  HID_UART_BOOL release;
+};
+
+/// The first line of a run; JSON has no line for it (its start comes with
+/// the library versions).
+void EmitBanner();
+/// Both library versions.
+void EmitStart(const LibraryVersion& library, const LibraryVersion& hidLibrary);
+/// The number of attached bridges.
+void EmitCount(uint32_t bridges);
+/// A bridge connected: its identity as ConnectedDevice holds it.
+void EmitConnected(const char* serial, const ConnectedDeviceRecord& device);
+
+enum class ConnectFailure {
+  kError,         // "Error: TEXT": not found, open, part number or setting write failed
+  kNotConnected,  // "Failed to connect to SERIAL: TEXT" and "Not Connected"
+};
+void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailure report);
+
+struct BlockEvent {
+  const char* serial;
+  const uint8_t* bytes;
+  uint32_t count;  // 1 to kReadSize
+  /// When the block's first bytes were read.
+  std::chrono::system_clock::time_point time;
+  /// Whether the human header starts with that time.
+  bool timestamped;
+  /// Equal blocks left out just before this one.
+  uint32_t repeats;
+};
+void EmitBlock(const BlockEvent& block);
+
+/// A bridge whose read failed in station mode; repeats as for a block.
+void EmitDisconnected(const char* serial, HID_UART_STATUS status, uint32_t repeats);
+
+/// The run stopped on the operator's request; JSON only.
+void EmitStop();
+
+#endif

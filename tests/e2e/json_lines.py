@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""Checks the program's JSON Lines output and writes the human lines it stands for.
+
+    json_lines.py [--timestamps] [--stopped | --partial] [--repeats=FILE] JSON_OUTPUT HUMAN_OUTPUT
+
+Every line must be one JSON object that Python's json module accepts, in UTF-8,
+ending in LF alone, with no raw control character, no null, "event" and "time"
+first, and exactly the fields of its event in their order; each field is then
+checked against the others (a block's count, hex, value and decimal agree; a
+status text is the status code's; a NAMEHex field holds bytes that are not
+valid UTF-8 and that give NAME with each invalid byte as U+FFFD). From the
+fields alone it writes the lines the human output shows for the same run, so
+that a case's expected human output checks its JSON run field by field.
+
+--timestamps puts each block's time before its header, as --timestamps does.
+--stopped: the run was stopped, and its last event must be "stop"; otherwise
+no "stop" may come. --partial reads output still being written: it ignores an
+unfinished last line and the rules about the end. --repeats=FILE writes one
+line "EVENT SERIAL N" for each event that says N repeats were left out, with
+the serial string as the human lines show it.
+"""
+import json
+import re
+import sys
+
+STATUS_TEXTS = {
+    0x00: "Success", 0x01: "Device not found", 0x02: "Invalid handle",
+    0x03: "Invalid device object", 0x04: "Invalid parameter", 0x05: "Invalid request length",
+    0x10: "Read error", 0x11: "Write error", 0x12: "Read timed out", 0x13: "Write timed out",
+    0x14: "Device I/O failed", 0x15: "Device access error", 0x16: "Device not supported",
+    0xFF: "Unknown error",
+}
+TIME = re.compile(r"\d{4}-[01]\d-[0-3]\dT[0-2]\d:[0-5]\d:[0-6]\d\.\d{3}[+-][0-2]\d:[0-5]\d\Z")
+HEX = re.compile(r"(?:[0-9A-F]{2})*\Z")
+DEVICE_TEXTS = ("serial", "vendorId", "productId", "path", "manufacturer", "product")
+VERSION = ("major", "minor", "release")
+# The fields of each event after "event" and "time", in order; "?" marks one
+# that may be left out.
+FIELDS = {
+    "start": ("program", "version", "format", "library", "hidLibrary"),
+    "count": ("bridges",),
+    "connected": ("serial", "vendorId", "productId", "partNumber", "version", "path",
+                  "manufacturer", "product"),
+    "connect-failed": ("serial", "status", "statusText", "report"),
+    "block": ("serial", "count", "hex", "value", "decimal", "repeats?"),
+    "disconnected": ("serial", "status", "statusText", "repeats?"),
+    "stop": (),
+}
+
+
+class Fault(Exception):
+    pass
+
+
+def replaced(raw):
+    """The text of bytes with each byte that starts no well-formed UTF-8 sequence as U+FFFD."""
+    out = []
+    at = 0
+    while at < len(raw):
+        for length in (1, 2, 3, 4):
+            try:
+                out.append(raw[at:at + length].decode("utf-8"))
+                at += length
+                break
+            except UnicodeDecodeError:
+                continue
+        else:
+            out.append("\ufffd")
+            at += 1
+    return "".join(out)
+
+
+def shown(raw):
+    """A device string as the human lines print it."""
+    return b"".join(b"\\x%02X" % byte if byte < 0x20 or byte == 0x7F else bytes([byte])
+                    for byte in raw)
+
+
+def number(value, name, low=0, high=None):
+    if type(value) is not int or value < low or (high is not None and value > high):
+        raise Fault(f"{name} is not a whole number in range: {value!r}")
+    return value
+
+
+def text(value, name):
+    if type(value) is not str:
+        raise Fault(f"{name} is not a string: {value!r}")
+    return value
+
+
+def no_null(value):
+    if value is None:
+        raise Fault("a null")
+    if isinstance(value, dict):
+        for item in value.values():
+            no_null(item)
+
+
+def ordered_fields(pairs):
+    names = [name for name, _ in pairs]
+    if len(set(names)) != len(names):
+        raise Fault(f"a field twice: {names}")
+    return pairs
+
+
+def device_text(event, fields, name):
+    """The exact bytes of a device string field, checked against its NAMEHex sibling."""
+    value = text(event[name], name)
+    hex_name = name + "Hex"
+    if hex_name not in event:
+        return value.encode("utf-8")
+    hex_value = text(event[hex_name], hex_name)
+    if not HEX.match(hex_value):
+        raise Fault(f"{hex_name} is not upper-case hex: {hex_value!r}")
+    raw = bytes.fromhex(hex_value)
+    try:
+        raw.decode("utf-8")
+        raise Fault(f"{hex_name} holds valid UTF-8, which needs no hex")
+    except UnicodeDecodeError:
+        pass
+    if replaced(raw) != value:
+        raise Fault(f"{name} is not {hex_name} with U+FFFD for each invalid byte")
+    fields.append(hex_name)
+    return raw
+
+
+def check_order(event, wanted):
+    names = list(event)
+    if names[:2] != ["event", "time"]:
+        raise Fault(f"does not start with event and time: {names}")
+    expected = ["event", "time"]
+    for field in wanted:
+        optional = field.endswith("?")
+        field = field.rstrip("?")
+        if field in event or not optional:
+            expected.append(field)
+            if field in DEVICE_TEXTS and field + "Hex" in event:
+                expected.append(field + "Hex")
+    if names != expected:
+        raise Fault(f"fields {names}, not {expected}")
+
+
+def status(event):
+    code = number(event["status"], "status", -(2**31), 2**31 - 1)
+    wanted = STATUS_TEXTS.get(code, "Unknown status")
+    if event["statusText"] != wanted:
+        raise Fault(f"statusText {event['statusText']!r} is not that of {code}")
+    return wanted.encode()
+
+
+def version(value, name):
+    if not isinstance(value, dict) or list(value) != list(VERSION):
+        raise Fault(f"{name} is not {{major, minor, release}}: {value!r}")
+    if type(value["release"]) is not bool:
+        raise Fault(f"{name}.release is not true or false")
+    return b"%d.%d (%s)" % (number(value["major"], "major", 0, 255),
+                            number(value["minor"], "minor", 0, 255),
+                            b"Release" if value["release"] else b"Debug")
+
+
+def human(event, timestamps):
+    """The human lines of one checked event."""
+    kind = event["event"]
+    fields = []
+    if kind == "start":
+        if event["program"] != "kestrune" or event["format"] != 1:
+            raise Fault(f"not kestrune's format 1: {event}")
+        text(event["version"], "version")
+        return [b"Starting Kestrune application",
+                b"SLABHIDtoUART.dll: Version " + version(event["library"], "library"),
+                b"SLABHIDDevice.dll: Version " + version(event["hidLibrary"], "hidLibrary")]
+    if kind == "count":
+        return [b"Number of connected CP2110 HID devices = %d" %
+                number(event["bridges"], "bridges", 0, 2**32 - 1)]
+    if kind == "connected":
+        strings = {name: shown(device_text(event, fields, name)) for name in DEVICE_TEXTS}
+        return [b"Vendor ID = " + strings["vendorId"] + b", Product ID = " + strings["productId"],
+                b"Part Number = %d, Version = %d" % (number(event["partNumber"], "partNumber", 0, 255),
+                                                      number(event["version"], "version", 0, 255)),
+                b"Path = " + strings["path"], b"Manufacturer = " + strings["manufacturer"],
+                b"Product = " + strings["product"], b"Connected to " + strings["serial"]]
+    if kind == "connect-failed":
+        serial = shown(device_text(event, fields, "serial"))
+        status_text = status(event)
+        if event["report"] == "error":
+            return [b"Error: " + status_text]
+        if event["report"] == "not-connected":
+            return [b"Failed to connect to " + serial + b": " + status_text, b"Not Connected"]
+        raise Fault(f"report is neither error nor not-connected: {event['report']!r}")
+    if kind == "block":
+        serial = shown(device_text(event, fields, "serial"))
+        count = number(event["count"], "count", 1, 1000)
+        hex_text = text(event["hex"], "hex")
+        if not HEX.match(hex_text) or len(hex_text) != 2 * count:
+            raise Fault(f"hex is not {count} bytes in upper-case hex")
+        data = bytes.fromhex(hex_text)
+        value = int.from_bytes(data[-8:], "big")
+        if event["value"] != "%016X" % value:
+            raise Fault(f"value {event['value']!r} is not the last eight bytes")
+        if event["decimal"] != "%010d" % ((value >> 16) & 0xFFFFFFFF):
+            raise Fault(f"decimal {event['decimal']!r} is not bits 16 to 47")
+        if "repeats" in event:
+            number(event["repeats"], "repeats", 1)
+        header = b">>>[DATA FROM %s, %d BYTE]" % (serial, count)
+        if timestamps:
+            header = event["time"].encode() + b" " + header
+        return [header, b"  0x" + hex_text.encode(), b"  HEX (64-bit): " + event["value"].encode(),
+                b"  Decimal (10 Digits): " + event["decimal"].encode(), b"<<<"]
+    if kind == "disconnected":
+        serial = shown(device_text(event, fields, "serial"))
+        if "repeats" in event:
+            number(event["repeats"], "repeats", 1)
+        return [b"Disconnected from " + serial + b": " + status(event)]
+    if kind == "stop":
+        return []
+    raise Fault(f"unknown event {kind!r}")
+
+
+def reject_constant(name):
+    raise Fault(f"{name} is not JSON")
+
+
+def convert(raw, timestamps, partial):
+    """The human lines of a whole output, and the events read."""
+    lines = raw.split(b"\n")
+    unfinished = lines.pop()
+    if unfinished and not partial:
+        raise Fault("the output does not end in LF")
+    out = []
+    events = []
+    for number_, line in enumerate(lines, 1):
+        try:
+            if not line:
+                raise Fault("an empty line")
+            if any(byte < 0x20 or byte == 0x7F for byte in line):
+                raise Fault("a raw control byte (CR LF line ends, or one inside a string)")
+            decoded = line.decode("utf-8")
+            if any(0x80 <= ord(c) <= 0x9F or c in "\u2028\u2029" for c in decoded):
+                raise Fault("a raw C1 control or line separator")
+            event = json.loads(decoded, object_pairs_hook=lambda pairs: dict(ordered_fields(pairs)),
+                               parse_constant=reject_constant)
+            if not isinstance(event, dict):
+                raise Fault("not an object")
+            no_null(event)
+            kind = event.get("event")
+            if kind not in FIELDS:
+                raise Fault(f"unknown event {kind!r}")
+            if not TIME.match(text(event["time"], "time")):
+                raise Fault(f"time {event['time']!r} is not local ISO 8601 with milliseconds")
+            check_order(event, FIELDS[kind])
+            if (kind == "start") != (number_ == 1):
+                raise Fault("start is not the first event, or comes again")
+            out.extend(human(event, timestamps))
+            events.append(event)
+        except (Fault, UnicodeDecodeError, ValueError, KeyError) as fault:
+            raise Fault(f"line {number_}: {fault}: {line[:300]!r}") from None
+    return out, events
+
+
+def main(argv):
+    timestamps = "--timestamps" in argv
+    stopped = "--stopped" in argv
+    partial = "--partial" in argv
+    repeats = [arg[len("--repeats="):] for arg in argv if arg.startswith("--repeats=")]
+    paths = [arg for arg in argv if not arg.startswith("--")]
+    if len(paths) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    with open(paths[0], "rb") as output:
+        raw = output.read()
+    try:
+        lines, events = convert(raw, timestamps, partial)
+        stops = [i for i, event in enumerate(events) if event["event"] == "stop"]
+        if not partial and stopped and stops != [len(events) - 1]:
+            raise Fault("the run was stopped, but its last event is not its one stop")
+        if not partial and not stopped and stops:
+            raise Fault("a stop in a run that was not stopped")
+    except Fault as fault:
+        print(f"{paths[0]}: {fault}", file=sys.stderr)
+        return 1
+    with open(paths[1], "wb") as human_output:
+        human_output.write(b"".join(line + b"\n" for line in lines))
+    for path in repeats:
+        with open(path, "wb") as repeats_output:
+            for event in events:
+                if "repeats" in event:
+                    serial = shown(device_text(event, [], "serial"))
+                    repeats_output.write(b"%s %s %d\n" % (event["event"].encode(), serial,
+                                                          event["repeats"]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
