@@ -56,6 +56,12 @@ collect() {
   until_true "$2" "end of process $1" ended "$1"
   wait "$1" || code=$?
   printf -v "$3" %s "$code"
+  # Reaped: its number may be another process's from now on.
+  local kept=() pid
+  for pid in "${pids[@]}"; do
+    [ "$pid" = "$1" ] || kept+=("$pid")
+  done
+  pids=("${kept[@]}")
 }
 lines_matching() { grep -c -- "$1" "$2" || true; }
 
@@ -86,7 +92,7 @@ fi
 # The broker, on a port nobody else uses: a free one is chosen, and should
 # it be taken meanwhile, another.
 broker_up() { grep -q 'mosquitto version .* running' "$work/broker.log" || ended "$broker"; }
-for attempt in 1 2 3 4 5; do
+for _ in 1 2 3 4 5; do
   port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
   [ "$port" != 1883 ] || continue
   : > "$work/broker.log"
