@@ -63,7 +63,10 @@ collect() {
   done
   pids=("${kept[@]}")
 }
-lines_matching() { grep -c -- "$1" "$2" || true; }
+# 0 also for a file its writer has not opened yet.
+lines_matching() {
+  if [ -e "$2" ]; then grep -c -- "$1" "$2" || true; else echo 0; fi
+}
 
 cat > "$work/station.scenario" <<'EOF'
 # Three readers sending tags 250 to 500 ms apart, a byte every 1.04 ms; R1
