@@ -38,6 +38,19 @@ Bytes Join(Bytes a, const Bytes& b) {
 fake::Read Quiet() { return {HID_UART_READ_TIMED_OUT, {}, {}}; }
 fake::Read Got(Bytes bytes) { return {HID_UART_READ_TIMED_OUT, std::move(bytes), {}}; }
 
+// Resets the in-memory library to one bridge S1 with these reads, connected
+// through ConnectBySerial (its lines not kept). Returns whether it connected.
+bool ConnectScripted(const std::deque<fake::Read>& reads) {
+  fake::Reset();
+  fake::State().bridges.emplace_back();
+  fake::State().bridges.back().serial = "S1";
+  fake::State().bridges.back().reads = reads;
+  testing::internal::CaptureStdout();
+  const bool connected = ConnectBySerial("S1");
+  testing::internal::GetCapturedStdout();
+  return connected;
+}
+
 struct Case {
   const char* name;
   milliseconds gap;
@@ -133,18 +146,8 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fake::Reset();
-    fake::State().bridges.emplace_back();
-    fake::Bridge& bridge = fake::State().bridges.back();
-    bridge.serial = "S1";
-    bridge.reads = c.reads;
     const size_t scripted = c.reads.size();
-    ASSERT_TRUE([] {
-      testing::internal::CaptureStdout();
-      const bool connected = ConnectBySerial("S1");
-      testing::internal::GetCapturedStdout();
-      return connected;
-    }());
+    ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
     CaptureOptions options;
@@ -270,15 +273,8 @@ TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
   };
   for (const DedupeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    fake::Reset();
-    fake::State().bridges.emplace_back();
-    fake::Bridge& bridge = fake::State().bridges.back();
-    bridge.serial = "S1";
-    bridge.reads = c.reads;
     const size_t scripted = c.reads.size();
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(ConnectBySerial("S1"));
-    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
     CaptureOptions options;
