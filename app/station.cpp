@@ -43,6 +43,11 @@ class Station {
 
   bool Stopping() const { return options_.stopRequested && options_.stopRequested(); }
   bool Idle() const { return watched_.empty(); }
+  bool Pending() const {
+    return std::any_of(watched_.begin(), watched_.end(), [](const Watched& bridge) {
+      return !bridge.gone && bridge.capture->Pending();
+    });
+  }
 
   // Connects, in order, every serial string that is neither read nor held.
   void ConnectNew(const std::vector<std::string>& serials) {
@@ -223,7 +228,13 @@ void WatchStation(const StationOptions& options) {
 
   Clock::time_point nextSurvey = Clock::now() + options.survey;
   while (!station.Stopping()) {
-    if (Clock::now() >= nextSurvey) {
+    // No bridge is read while they are listed, which takes tens of
+    // milliseconds and more on a busy machine: a block still waiting for its
+    // gap would take in what arrived after the gap as if it had come at once.
+    // A listing waits for a moment with no block pending, at most another
+    // interval, so that lines that are never quiet do not hold it off.
+    const Clock::time_point now = Clock::now();
+    if (now >= nextSurvey && (!station.Pending() || now >= nextSurvey + options.survey)) {
       station.Survey();
       nextSurvey = Clock::now() + options.survey;
     }

@@ -17,7 +17,9 @@ struct StationOptions {
   /// the number of bridges (at least 1 ms, at most the 200 ms a connection
   /// sets). It bounds the delay of a report.
   std::chrono::milliseconds round{100};
-  /// How often the attached bridges are listed, to connect new ones.
+  /// How often the attached bridges are listed, to connect new ones. Nothing
+  /// is read meanwhile, so a listing that falls due while a block is pending
+  /// waits until none is, at most another interval.
   std::chrono::milliseconds survey{1000};
   /// Asked between reads; the station closes every bridge and returns once
   /// it answers true.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "connection.h"
@@ -254,6 +255,60 @@ TEST_F(StationTest, FramesEachBridgeAndReportsWhatIsPendingBeforeItEnds) {
         "Number of connected CP2110 HID devices = 2\n" + Connected("A") + Connected("B");
     ASSERT_EQ(output.rfind(connected), output.find("Number"));
     EXPECT_EQ(output.substr(output.find(connected) + connected.size()), c.expected);
+    ExpectEveryHandleClosedOnce();
+  }
+}
+
+// Nothing is read while the bridges are listed, so a listing waits while a
+// block is pending, but no longer than another interval. The capture clock
+// advances 1 ms a read; the interval of 400 ms is real time.
+TEST_F(StationTest, ListingsWaitForPendingBlocksButNotForever) {
+  struct ListingCase {
+    const char* name;
+    bool neverQuiet;  // every read brings a byte, so a block is always pending
+  };
+  const ListingCase cases[] = {{"a tag pending holds the listing back until reported", false},
+                               {"a line never quiet is listed after another interval", true}};
+  for (const ListingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fake::Bridge& bridge = AddBridge("A", {{0x12, {0x12}, {}}});
+    bridge.reads.insert(bridge.reads.end(), 40, fake::Read{0x12, {}, {}});
+    // Reads made before the first listing after the connection.
+    size_t readsBeforeListing = 0;
+    const bool neverQuiet = c.neverQuiet;
+    fake::State().afterCall = [&readsBeforeListing, neverQuiet](const std::string& call) {
+      if (call.rfind("GetNumDevices", 0) == 0 && Reads() > 0 && readsBeforeListing == 0) {
+        readsBeforeListing = Reads();
+      } else if (call.rfind("Read ", 0) == 0 && neverQuiet) {
+        fake::State().bridges[0].reads.push_front(fake::Read{0x12, {0x01}, {}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      } else if (call.rfind("Read ", 0) == 0 && Reads() == 1) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(450));
+      }
+    };
+    StationOptions options;
+    options.capture.frameGap = std::chrono::milliseconds(4);
+    options.capture.now = [] {
+      return CaptureClock::time_point(std::chrono::milliseconds(static_cast<long>(Reads())));
+    };
+    options.survey = std::chrono::milliseconds(400);
+    options.stopRequested = [&readsBeforeListing] {
+      return readsBeforeListing > 0 || Reads() >= 5000;
+    };
+    testing::internal::CaptureStdout();
+    WatchStation(options);
+    fake::State().afterCall = nullptr;
+    const std::string output = testing::internal::GetCapturedStdout();
+    ASSERT_GT(readsBeforeListing, 0u);
+    if (c.neverQuiet) {
+      // Well before a block of 1000 bytes is complete.
+      EXPECT_LT(readsBeforeListing, 1000u);
+    } else {
+      // The read at 1 ms brought the tag, the one at 5 ms proved the gap.
+      EXPECT_GE(readsBeforeListing, 5u);
+      EXPECT_NE(output.find(Block("A", {0x12})), std::string::npos);
+    }
     ExpectEveryHandleClosedOnce();
   }
 }
