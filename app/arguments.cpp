@@ -40,8 +40,17 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
   Arguments parsed;
   bool help = false;
   bool version = false;
+  bool list = false;
+  // The first option that says how to read bridges, which a listing does not.
+  const char* readingOption = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
+    const bool reading =
+        std::strcmp(argument, "--frame-gap") == 0 || std::strcmp(argument, "--dedupe") == 0 ||
+        std::strcmp(argument, "--watch") == 0 || std::strcmp(argument, "--timestamps") == 0;
+    if (reading && readingOption == nullptr) {
+      readingOption = argument;
+    }
     if (std::strcmp(argument, "--frame-gap") == 0) {
       const char* value = i + 1 < argc ? argv[++i] : nullptr;
       const std::optional<long> gap = Milliseconds(value, kMaxFrameGapMs);
@@ -70,16 +79,29 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       help = true;
     } else if (std::strcmp(argument, "--version") == 0) {
       version = true;
+    } else if (std::strcmp(argument, "--list") == 0) {
+      list = true;
     } else {
       parsed.action = Arguments::Action::kMisused;
       parsed.unknown = argument;
       return parsed;
     }
   }
+  if (list && readingOption != nullptr) {
+    // Said rather than ignored: an operator who adds --watch to a listing
+    // expects it to watch.
+    parsed.action = Arguments::Action::kMisused;
+    parsed.problem =
+        std::string("--list reads no bridge and goes with no option but --json, not \"") +
+        readingOption + "\"";
+    return parsed;
+  }
   if (help) {
     parsed.action = Arguments::Action::kHelp;
   } else if (version) {
     parsed.action = Arguments::Action::kVersion;
+  } else if (list) {
+    parsed.action = Arguments::Action::kList;
   }
   return parsed;
 }
@@ -93,12 +115,12 @@ std::chrono::milliseconds FrameGap(const Arguments& arguments) {
 
 const char* UsageText() {
   return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
-         "       kestrune --help | --version\n";
+         "       kestrune --list [--json] | --help | --version\n";
 }
 
 const char* HelpText() {
   return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
-         "       kestrune --help | --version\n"
+         "       kestrune --list [--json] | --help | --version\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
          "on their lines.\n"
@@ -144,6 +166,16 @@ const char* HelpText() {
          "                away for MS. Needs framing (--frame-gap, or --watch) to see\n"
          "                whole tags. With --json, the next block or disconnection of\n"
          "                the bridge counts what was left out (\"repeats\"). 0: off.\n"
+         "  --list        prints the bridge library in use (the file loaded and its two\n"
+         "                version reports) and every attached bridge by index with the\n"
+         "                strings the library gives without opening it (serial string,\n"
+         "                vendor and product IDs, path, manufacturer, product), then\n"
+         "                exits 0. Opens no bridge. Goes with --json alone.\n"
+         "  --list        prints the bridge library in use (the file loaded and its two\n"
+         "                version reports) and every attached bridge by index with the\n"
+         "                strings the library gives without opening it (serial string,\n"
+         "                vendor and product IDs, path, manufacturer, product), then\n"
+         "                exits 0. Opens no bridge. Goes with --json alone.\n"
          "  -h, --help    prints this text and exits\n"
          "  --version     prints the program's version and exits\n";
 }

@@ -11,6 +11,7 @@ struct Arguments {
     kRun,      // read bridges, as the flags below say
     kHelp,     // print the help text and exit 0
     kVersion,  // print the version line and exit 0
+    kList,     // list the bridge library and the attached bridges, exit 0
     kMisused,  // an argument the program does not know or cannot take: usage, exit 2
   };
   Action action = Action::kRun;
@@ -34,8 +35,9 @@ constexpr std::chrono::milliseconds kStationFrameGap{20};
 
 /// Reads argv[1..argc-1]. Flags may come in any order and more than once;
 /// "--frame-gap MS" takes a whole number of milliseconds from 0 to
-/// kMaxFrameGapMs, "--dedupe MS" one from 0 to kMaxDedupeMs. A misused argument wins over
-/// everything else; then --help, then --version.
+/// kMaxFrameGapMs, "--dedupe MS" one from 0 to kMaxDedupeMs. --list goes with
+/// --json alone: with an option of the reading modes it is a misuse. A misused
+/// argument wins over everything else; then --help, then --version, then --list.
 Arguments ParseArguments(int argc, const char* const argv[]);
 
 /// The frame gap the run uses: the one given, else kStationFrameGap in

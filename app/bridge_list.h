@@ -13,4 +13,16 @@ void ReportLibraryVersions();
 /// order; an index whose string cannot be had is left out.
 std::vector<std::string> CollectSerials(uint32_t count);
 
+/// The most bridge indexes ListBridges walks: far more than a machine
+/// attaches (a USB bus takes 127 devices, hubs included). A library that
+/// counts more is shown with its count, and only these are listed, so that a
+/// count of billions still ends the listing at once.
+constexpr uint32_t kMaxListedBridges = 1024;
+
+/// For --list: the file the bridge library was loaded from, its two version
+/// reports and the bridge count, then each bridge by index with the strings
+/// HidUart_GetString gives without opening it. Opens nothing and writes no
+/// setting; every failing call is said on its line.
+void ListBridges();
+
 #endif

@@ -1,22 +1,43 @@
 #include "device_text.h"
 
+namespace {
+
+// Writes one byte as the printable forms show it; returns the end.
+char* PutPrintable(char* out, char byte) {
+  static constexpr char kHexDigits[] = "0123456789ABCDEF";
+  const auto value = static_cast<unsigned char>(byte);
+  if (value < 0x20 || value == 0x7F) {
+    *out++ = '\\';
+    *out++ = 'x';
+    *out++ = kHexDigits[value >> 4];
+    *out++ = kHexDigits[value & 0x0F];
+  } else {
+    *out++ = byte;
+  }
+  return out;
+}
+
+}  // namespace
+
 void TerminateDeviceString(DeviceString& text) { text[HID_UART_DEVICE_STRLEN - 1] = '\0'; }
 
 PrintableText Printable(const char* text) {
-  static constexpr char kHexDigits[] = "0123456789ABCDEF";
   PrintableText printable{};
   char* out = printable.text;
   for (int i = 0; i < HID_UART_DEVICE_STRLEN - 1 && text[i] != '\0'; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte < 0x20 || byte == 0x7F) {
-      *out++ = '\\';
-      *out++ = 'x';
-      *out++ = kHexDigits[byte >> 4];
-      *out++ = kHexDigits[byte & 0x0F];
-    } else {
-      *out++ = text[i];
-    }
+    out = PutPrintable(out, text[i]);
   }
   *out = '\0';
+  return printable;
+}
+
+std::string PrintableString(std::string_view text) {
+  std::string printable(4 * text.size(), '\0');
+  char* const start = printable.data();
+  char* out = start;
+  for (const char byte : text) {
+    out = PutPrintable(out, byte);
+  }
+  printable.resize(static_cast<size_t>(out - start));
   return printable;
 }

@@ -6,6 +6,9 @@
 #ifndef KESTRUNE_APP_DEVICE_TEXT_H
 #define KESTRUNE_APP_DEVICE_TEXT_H
 
+#include <string>
+#include <string_view>
+
 #include "hid_uart.h"
 
 /// A device string buffer, as the bridge library fills it.
@@ -23,5 +26,9 @@ struct PrintableText {
 /// The printable form of a NUL-terminated string; a longer string than a
 /// device string can hold is cut at HID_UART_DEVICE_STRLEN - 1 bytes.
 PrintableText Printable(const char* text);
+
+/// The same form for a text of any length that did not come from a bridge's
+/// buffer, such as a file's path.
+std::string PrintableString(std::string_view text);
 
 #endif

@@ -198,3 +198,120 @@ void EmitStop() {
   JsonLine line("stop", Now().text);
   Write(line);
 }
+
+namespace {
+
+// The identity strings a listing shows after the serial string, in the order
+// of the connection's lines.
+struct ListedField {
+  uint32_t kind;
+  const char* label;  // human
+  const char* name;   // JSON
+};
+constexpr ListedField kListedFields[] = {
+    {HID_UART_GET_VID_STR, "Vendor ID", "vendorId"},
+    {HID_UART_GET_PID_STR, "Product ID", "productId"},
+    {HID_UART_GET_PATH_STR, "Path", "path"},
+    {HID_UART_GET_MANUFACTURER_STR, "Manufacturer", "manufacturer"},
+    {HID_UART_GET_PRODUCT_STR, "Product", "product"},
+};
+
+// "LABEL: not given (STATUS TEXT)": a colon where a value has " = ".
+void PrintNotGiven(const char* label, HID_UART_STATUS status) {
+  Print("%s: not given (%s)\n", label, StatusText(status).c_str());
+}
+
+void PrintListedVersion(const char* label, const Given<LibraryVersion>& version) {
+  if (version.status != HID_UART_SUCCESS) {
+    PrintNotGiven(label, version.status);
+    return;
+  }
+  Print("%s: %d.%d (%s)\n", label, version.value.major, version.value.minor,
+        version.value.release != 0 ? "Release" : "Debug");
+}
+
+void AddListedVersion(JsonLine& line, const char* name, const Given<LibraryVersion>& version) {
+  if (version.status != HID_UART_SUCCESS) {
+    line.Number(std::string(name) + "Status", version.status);
+  } else {
+    AddVersion(line, name, version.value);
+  }
+}
+
+}  // namespace
+
+void EmitListedLibrary(const ListedLibrary& library) {
+  if (!Json()) {
+    Print("Bridge library: %s\n",
+          library.path.empty() ? "not known" : PrintableString(library.path).c_str());
+    PrintListedVersion("Library version", library.library);
+    PrintListedVersion("HID library version", library.hidLibrary);
+    if (library.bridges.status != HID_UART_SUCCESS) {
+      PrintNotGiven("Bridges", library.bridges.status);
+    } else if (library.listed < library.bridges.value) {
+      Print("Bridges: %u (only the first %u are listed)\n", library.bridges.value, library.listed);
+    } else {
+      Print("Bridges: %u\n", library.bridges.value);
+    }
+    FlushOutput();
+    return;
+  }
+  JsonLine line("library", Now().text);
+  line.String("program", "kestrune")
+      .String("version", KESTRUNE_VERSION)
+      .Number("format", kJsonFormatVersion);
+  if (!library.path.empty()) {
+    line.DeviceText("path", library.path);
+  }
+  AddListedVersion(line, "library", library.library);
+  AddListedVersion(line, "hidLibrary", library.hidLibrary);
+  if (library.bridges.status != HID_UART_SUCCESS) {
+    line.Number("bridgesStatus", library.bridges.status);
+  } else {
+    line.Number("bridges", library.bridges.value);
+  }
+  Write(line);
+}
+
+void EmitListedBridge(const ListedBridge& bridge) {
+  const Given<DeviceString>& serial = bridge.strings[HID_UART_GET_SERIAL_STR];
+  // The index is no longer attached (a bridge unplugged since the count).
+  const bool gone = serial.status == HID_UART_DEVICE_NOT_FOUND;
+  if (!Json()) {
+    if (serial.status != HID_UART_SUCCESS) {
+      Print("Bridge %u: serial not given (%s)\n", bridge.index, StatusText(serial.status).c_str());
+    } else {
+      Print("Bridge %u: serial \"%s\"\n", bridge.index, Printable(serial.value).text);
+    }
+    for (const ListedField& field : kListedFields) {
+      const Given<DeviceString>& text = bridge.strings[field.kind];
+      if (gone) {
+        break;  // nothing more was asked
+      }
+      if (text.status != HID_UART_SUCCESS) {
+        Print("  ");
+        PrintNotGiven(field.label, text.status);
+      } else {
+        Print("  %s = %s\n", field.label, Printable(text.value).text);
+      }
+    }
+    FlushOutput();
+    return;
+  }
+  JsonLine line("bridge", Now().text);
+  line.Number("index", bridge.index);
+  const auto add = [&line](const char* name, const Given<DeviceString>& text) {
+    if (text.status != HID_UART_SUCCESS) {
+      line.Number(std::string(name) + "Status", text.status);
+    } else {
+      line.DeviceText(name, DeviceBytes(text.value));
+    }
+  };
+  add("serial", serial);
+  if (!gone) {
+    for (const ListedField& field : kListedFields) {
+      add(field.name, bridge.strings[field.kind]);
+    }
+  }
+  Write(line);
+}

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string>
 
 #include "connection.h"
 #include "hid_uart.h"
@@ -62,5 +63,33 @@ void EmitDisconnected(const char* serial, HID_UART_STATUS status, uint32_t repea
 
 /// The run stopped on the operator's request; JSON only.
 void EmitStop();
+
+/// A value the library gave, or the status of the call that did not give it.
+template <typename T>
+struct Given {
+  HID_UART_STATUS status;  // HID_UART_SUCCESS when value holds what was given
+  T value;
+};
+
+/// What --list tells of the bridge library.
+struct ListedLibrary {
+  std::string path;  // of the file loaded; empty when not known
+  Given<LibraryVersion> library;
+  Given<LibraryVersion> hidLibrary;
+  Given<uint32_t> bridges;  // as counted
+  uint32_t listed;          // how many of them are listed
+};
+void EmitListedLibrary(const ListedLibrary& library);
+
+/// The strings of one bridge, as --list fetches them without opening it.
+struct ListedBridge {
+  uint32_t index;
+  /// By string kind (HID_UART_GET_VID_STR ... HID_UART_GET_PRODUCT_STR, at
+  /// that index); each value ends within its buffer.
+  Given<DeviceString> strings[HID_UART_GET_PRODUCT_STR + 1];
+};
+/// A bridge whose serial string was "Device not found" is no longer
+/// attached: its other strings are neither asked for nor shown.
+void EmitListedBridge(const ListedBridge& bridge);
 
 #endif

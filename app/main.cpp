@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "arguments.h"
+#include "bridge_list.h"
 #include "device_text.h"
 #include "events.h"
 #include "output.h"
@@ -53,6 +54,12 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   PrepareOutput();
+  if (arguments.action == Arguments::Action::kList) {
+    SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
+    ListBridges();
+    FlushOutput();
+    return 0;
+  }
   if (arguments.action != Arguments::Action::kRun) {
     Print("%s", arguments.action == Arguments::Action::kHelp ? HelpText() : VersionText());
     FlushOutput();
