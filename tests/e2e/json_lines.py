@@ -11,6 +11,7 @@ status text is the status code's; a NAMEHex field holds bytes that are not
 valid UTF-8 and that give NAME with each invalid byte as U+FFFD). From the
 fields alone it writes the lines the human output shows for the same run, so
 that a case's expected human output checks its JSON run field by field.
+A listing (--list) writes "library" and then one "bridge" per index.
 
 --timestamps puts each block's time before its header, as --timestamps does.
 --stopped: the run was stopped, and its last event must be "stop"; otherwise
@@ -35,7 +36,12 @@ HEX = re.compile(r"(?:[0-9A-F]{2})*\Z")
 DEVICE_TEXTS = ("serial", "vendorId", "productId", "path", "manufacturer", "product")
 VERSION = ("major", "minor", "release")
 # The fields of each event after "event" and "time", in order; "?" marks one
-# that may be left out.
+# that may be left out, "NAME|NAMEStatus" one that a listing gives, or the
+# status of the call that did not give it.
+LISTED_STRINGS = ("vendorId", "productId", "path", "manufacturer", "product")
+LISTED_LABELS = (b"Vendor ID", b"Product ID", b"Path", b"Manufacturer", b"Product")
+# A library that counts more bridges than this has only these listed.
+MAX_LISTED = 1024
 FIELDS = {
     "start": ("program", "version", "format", "library", "hidLibrary"),
     "count": ("bridges",),
@@ -45,7 +51,13 @@ FIELDS = {
     "block": ("serial", "count", "hex", "value", "decimal", "repeats?"),
     "disconnected": ("serial", "status", "statusText", "repeats?"),
     "stop": (),
+    "library": ("program", "version", "format", "path?", "library|libraryStatus",
+                "hidLibrary|hidLibraryStatus", "bridges|bridgesStatus"),
+    "bridge": ("index", "serial|serialStatus") + tuple(name + "|" + name + "Status?"
+                                                       for name in LISTED_STRINGS),
 }
+# The events that may start an output: a run's, or a listing's.
+FIRST = ("start", "library")
 
 
 class Fault(Exception):
@@ -132,6 +144,13 @@ def check_order(event, wanted):
     for field in wanted:
         optional = field.endswith("?")
         field = field.rstrip("?")
+        if "|" in field:
+            given, failed = field.split("|")
+            if (given in event) == (failed in event):
+                if optional and given not in event:
+                    continue
+                raise Fault(f"not one of {given} and {failed}: {names}")
+            field = given if given in event else failed
         if field in event or not optional:
             expected.append(field)
             if field in DEVICE_TEXTS and field + "Hex" in event:
@@ -146,6 +165,23 @@ def status(event):
     if event["statusText"] != wanted:
         raise Fault(f"statusText {event['statusText']!r} is not that of {code}")
     return wanted.encode()
+
+
+def failure_text(value, name):
+    code = number(value, name, -(2**31), 2**31 - 1)
+    if code == 0:
+        raise Fault(f"{name} is success, yet nothing was given")
+    return STATUS_TEXTS.get(code, "Unknown status").encode()
+
+
+def not_given(label, value, name):
+    return label + b": not given (" + failure_text(value, name) + b")"
+
+
+def listed_version(event, name, label):
+    if name in event:
+        return label + b": " + version(event[name], name)
+    return not_given(label, event[name + "Status"], name + "Status")
 
 
 def version(value, name):
@@ -213,6 +249,40 @@ def human(event, timestamps):
         return [b"Disconnected from " + serial + b": " + status(event)]
     if kind == "stop":
         return []
+    if kind == "library":
+        if event["program"] != "kestrune" or event["format"] != 1:
+            raise Fault(f"not kestrune's format 1: {event}")
+        text(event["version"], "version")
+        path = shown(device_text(event, fields, "path")) if "path" in event else b"not known"
+        lines = [b"Bridge library: " + path,
+                 listed_version(event, "library", b"Library version"),
+                 listed_version(event, "hidLibrary", b"HID library version")]
+        if "bridges" in event:
+            count = number(event["bridges"], "bridges", 0, 2**32 - 1)
+            lines.append(b"Bridges: %d" % count if count <= MAX_LISTED else
+                         b"Bridges: %d (only the first %d are listed)" % (count, MAX_LISTED))
+        else:
+            lines.append(not_given(b"Bridges", event["bridgesStatus"], "bridgesStatus"))
+        return lines
+    if kind == "bridge":
+        index = number(event["index"], "index", 0, MAX_LISTED - 1)
+        if "serial" in event:
+            lines = [b'Bridge %d: serial "%s"' % (index, shown(device_text(event, fields, "serial")))]
+        else:
+            lines = [b"Bridge %d: serial not given (%s)" %
+                     (index, failure_text(event["serialStatus"], "serialStatus"))]
+        gone = event.get("serialStatus") == 0x01
+        for name, label in zip(LISTED_STRINGS, LISTED_LABELS):
+            asked = name in event or name + "Status" in event
+            if asked == gone:
+                raise Fault(f"{name} is {'given' if asked else 'missing'}, "
+                            "though the serial string says the bridge is "
+                            f"{'gone' if gone else 'there'}")
+            if name in event:
+                lines.append(b"  " + label + b" = " + shown(device_text(event, fields, name)))
+            elif not gone:
+                lines.append(b"  " + not_given(label, event[name + "Status"], name + "Status"))
+        return lines
     raise Fault(f"unknown event {kind!r}")
 
 
@@ -248,8 +318,10 @@ def convert(raw, timestamps, partial):
             if not TIME.match(text(event["time"], "time")):
                 raise Fault(f"time {event['time']!r} is not local ISO 8601 with milliseconds")
             check_order(event, FIELDS[kind])
-            if (kind == "start") != (number_ == 1):
-                raise Fault("start is not the first event, or comes again")
+            if (kind in FIRST) != (number_ == 1):
+                raise Fault("start or library is not the first event, or comes again")
+            if number_ > 1 and (kind in ("library", "bridge")) != (events[0]["event"] == "library"):
+                raise Fault(f"{kind} in the output of a {events[0]['event']}")
             out.extend(human(event, timestamps))
             events.append(event)
         except (Fault, UnicodeDecodeError, ValueError, KeyError) as fault:

@@ -24,6 +24,10 @@
 #                left out (--dedupe); without the file, none may say so
 #   NAME.tags    lines "SERIAL HEX", one per tag: each bridge's reports must then be exactly its
 #                tags, one report each, in order; NAME.expected then holds only the other lines
+# A line "Bridge library: PATH" (--list) must name LIBRARY, the simulated library in the build
+# folder, as the system names it (under wine as Z:\ and backslashes), and is compared as
+# "Bridge library: <library>". With --list among the arguments, the call log may hold nothing but
+# the version reports, the count and the strings got without opening a bridge.
 # With --timestamps among the arguments, every stamp before a report header must have the form
 # 2025-03-01T14:05:09.372+01:00, none may be earlier than the one before it, and each is
 # compared as "<time>".
@@ -161,6 +165,31 @@ if(JSON)
 endif()
 
 set(compared "${actual}")
+file(STRINGS "${actual}" library_lines REGEX "^Bridge library: ")
+if(library_lines)
+  if(NOT DEFINED LIBRARY)
+    message(FATAL_ERROR "${name}: a listing needs LIBRARY")
+  endif()
+  list(GET library_lines 0 shown)
+  string(REGEX REPLACE "^Bridge library: (.*)\r?$" "\\1" shown "${shown}")
+  file(REAL_PATH "${LIBRARY}" wanted)
+  if(EMULATOR)
+    # wine's drive Z: is the root of the Linux file system.
+    string(REPLACE "/" "\\" wanted "Z:${wanted}")
+  elseif(CMAKE_HOST_WIN32)
+    string(REPLACE "\\" "/" shown "${shown}")
+    string(TOLOWER "${shown}" shown)
+    string(TOLOWER "${wanted}" wanted)
+  endif()
+  if(NOT shown STREQUAL wanted)
+    message(FATAL_ERROR "${name}: the library listed is ${shown}, not the simulated one it loads, ${wanted}")
+  endif()
+  file(READ "${compared}" text)
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REGEX REPLACE "(^|\n)Bridge library: [^\n]*" "\\1Bridge library: <library>" text "${text}")
+  set(compared "${WORK_DIR}/${name}.library-replaced")
+  file(WRITE "${compared}" "${text}")
+endif()
 if("--timestamps" IN_LIST program_arguments)
   file(READ "${actual}" text)
   set(digit "[0-9]")
@@ -320,6 +349,16 @@ if(DEFINED EXPECTED_CALLS)
     if(NOT found)
       message(FATAL_ERROR "${name}: the bridge was not called with\n  ${line}\n"
                           "in that order; its call log is ${calls}")
+    endif()
+  endforeach()
+endif()
+
+if("--list" IN_LIST program_arguments AND EXISTS "${calls}")
+  # A listing opens nothing and changes no setting.
+  file(STRINGS "${calls}" made)
+  foreach(line IN LISTS made)
+    if(NOT line MATCHES "^HidUart_(GetLibraryVersion|GetHidLibraryVersion|GetNumDevices|GetString) ")
+      message(FATAL_ERROR "${name}: a listing called ${line}")
     endif()
   endforeach()
 endif()
