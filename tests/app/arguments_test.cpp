@@ -60,6 +60,18 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       {{"--dedupe", "1s"}, Action::kMisused, false, false, "", 0, true},
       {{"--frame-gap", "1000000"}, Action::kMisused, false, false, "", 0, true},
       {{"--json=1"}, Action::kMisused, false, false, "--json=1"},
+      {{"--list"}, Action::kList, false, false, ""},
+      {{"--json", "--list", "--list"}, Action::kList, false, false, "", 0, false, true},
+      {{"--list", "--help"}, Action::kHelp, false, false, ""},
+      {{"--version", "--list"}, Action::kVersion, false, false, ""},
+      // A listing reads no bridge: an option that says how to read one is a misuse.
+      {{"--list", "--watch"}, Action::kMisused, false, false, "", 0, true},
+      {{"--timestamps", "--list"}, Action::kMisused, false, false, "", 0, true},
+      {{"--list", "--frame-gap", "20"}, Action::kMisused, false, false, "", 0, true},
+      {{"--dedupe", "5", "--json", "--list"}, Action::kMisused, false, false, "", 0, true},
+      {{"--list", "--help", "--watch"}, Action::kMisused, false, false, "", 0, true},
+      {{"--list", "--bogus"}, Action::kMisused, false, false, "--bogus"},
+      {{"--list=1"}, Action::kMisused, false, false, "--list=1"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"kestrune"};
@@ -73,6 +85,9 @@ TEST(Arguments, EveryCombinationAndMisuse) {
     EXPECT_EQ(parsed.action, c.action);
     EXPECT_EQ(parsed.unknown, c.unknown);
     EXPECT_EQ(parsed.problem.empty(), !c.problem) << parsed.problem;
+    if (c.action == Action::kList) {
+      EXPECT_EQ(parsed.json, c.json);
+    }
     if (c.action == Action::kRun) {
       EXPECT_EQ(parsed.watch, c.watch);
       EXPECT_EQ(parsed.timestamps, c.timestamps);
@@ -85,7 +100,7 @@ TEST(Arguments, EveryCombinationAndMisuse) {
 
 TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
   for (const char* flag : {"--watch", "--frame-gap MS", "--timestamps", "--json", "--dedupe MS",
-                           "--help", "--version"}) {
+                           "--list", "--help", "--version"}) {
     EXPECT_NE(std::string(HelpText()).find(flag), std::string::npos) << flag;
   }
   EXPECT_NE(std::string(HelpText()).find("Disconnected from SERIAL: STATUS TEXT"),

@@ -165,6 +165,9 @@ HID_UART_STATUS HidUart_GetNumDevices(uint32_t* numDevices, uint16_t vid, uint16
     *numDevices =
         static_cast<uint32_t>(std::count_if(library.bridges.begin(), library.bridges.end(),
                                             [](const Bridge& bridge) { return bridge.attached; }));
+    if (library.claimedCount) {
+      *numDevices = *library.claimedCount;
+    }
   }
   return Record("GetNumDevices vid=" + std::to_string(vid) + " pid=" + std::to_string(pid), status);
 }

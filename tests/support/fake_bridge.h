@@ -67,6 +67,8 @@ struct Library {
   HID_UART_STATUS libraryVersionStatus = 0, hidVersionStatus = 0;
   // Status of successive HidUart_GetNumDevices calls; 0 once they run out.
   std::deque<HID_UART_STATUS> numDevicesStatus;
+  // A count HidUart_GetNumDevices gives instead of the bridges attached.
+  std::optional<uint32_t> claimedCount;
   std::vector<Bridge> bridges;
   // Every call, e.g. "Open index=0 -> 0x00 handle=1".
   std::vector<std::string> calls;
