@@ -53,6 +53,16 @@ void PrintVersion(const char* library, const LibraryVersion& version) {
         version.release != 0 ? "Release" : "Debug");
 }
 
+// The first line of an output, a run's or a listing's: what wrote it, and
+// in which format.
+JsonLine FirstLine(const char* event) {
+  JsonLine line(event, Now().text);
+  line.String("program", "kestrune")
+      .String("version", KESTRUNE_VERSION)
+      .Number("format", kJsonFormatVersion);
+  return line;
+}
+
 void AddHexValue(std::string& out, uint64_t value) {
   char digits[17];
   std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(value));
@@ -82,10 +92,7 @@ void EmitStart(const LibraryVersion& library, const LibraryVersion& hidLibrary) 
     FlushOutput();
     return;
   }
-  JsonLine line("start", Now().text);
-  line.String("program", "kestrune")
-      .String("version", KESTRUNE_VERSION)
-      .Number("format", kJsonFormatVersion);
+  JsonLine line = FirstLine("start");
   AddVersion(line, "library", library);
   AddVersion(line, "hidLibrary", hidLibrary);
   Write(line);
@@ -256,10 +263,7 @@ void EmitListedLibrary(const ListedLibrary& library) {
     FlushOutput();
     return;
   }
-  JsonLine line("library", Now().text);
-  line.String("program", "kestrune")
-      .String("version", KESTRUNE_VERSION)
-      .Number("format", kJsonFormatVersion);
+  JsonLine line = FirstLine("library");
   if (!library.path.empty()) {
     line.DeviceText("path", library.path);
   }
