@@ -172,11 +172,6 @@ const char* HelpText() {
          "                strings the library gives without opening it (serial string,\n"
          "                vendor and product IDs, path, manufacturer, product), then\n"
          "                exits 0. Opens no bridge. Goes with --json alone.\n"
-         "  --list        prints the bridge library in use (the file loaded and its two\n"
-         "                version reports) and every attached bridge by index with the\n"
-         "                strings the library gives without opening it (serial string,\n"
-         "                vendor and product IDs, path, manufacturer, product), then\n"
-         "                exits 0. Opens no bridge. Goes with --json alone.\n"
          "  -h, --help    prints this text and exits\n"
          "  --version     prints the program's version and exits\n";
 }
