@@ -36,6 +36,14 @@ void HoldStandardDescriptors() {
 #endif
 }
 
+// Standard output failed for good: a service manager restarts the program.
+constexpr int kOutputFailedStatus = 3;
+
+int Finish() {
+  FinishOutput();
+  return OutputFailed() ? kOutputFailedStatus : 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -56,7 +64,7 @@ int main(int argc, char* argv[]) {
   if (arguments.action != Arguments::Action::kRun) {
     Print("%s", arguments.action == Arguments::Action::kHelp ? HelpText() : VersionText());
     FlushOutput();
-    return 0;
+    return OutputFailed() ? kOutputFailedStatus : 0;
   }
 
   SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
@@ -67,25 +75,28 @@ int main(int argc, char* argv[]) {
   capture.dedupe = arguments.dedupe;
   const bool framing = capture.frameGap.count() > 0;
   if (!arguments.watch && !framing) {
-    // One block per read, with no handler of signals: the run as it always was.
-    SweepDevices(SweepOptions{capture, {}});
-    return 0;
+    // One block per read, with no handler of signals: the run as it always
+    // was, as long as its output is taken.
+    SweepDevices(SweepOptions{capture, OutputFailed});
+    return Finish();
   }
   const FineTimerPeriod timerPeriod(true);
   // A block still being gathered when the operator stops the run is reported
   // before the program ends.
   InstallStopHandlers();
+  const auto stopping = [] { return StopRequested() || OutputFailed(); };
   if (arguments.watch) {
     StationOptions options;
     options.capture = capture;
-    options.stopRequested = StopRequested;
+    options.stopRequested = stopping;
     WatchStation(options);
   } else {
-    SweepDevices(SweepOptions{capture, StopRequested});
+    SweepDevices(SweepOptions{capture, stopping});
   }
   if (StopRequested()) {
     EmitStop();
   }
+  const int status = Finish();
   ConfirmStopped();
-  return 0;
+  return status;
 }
