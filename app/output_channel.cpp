@@ -53,7 +53,7 @@ void OutputChannel::LeaveOut(std::string& text) {
 }
 
 void OutputChannel::Flush() {
-  if (gone_) {
+  if (gone_ || (pending_.empty() && unfinished_.empty())) {
     return;
   }
   if (!unfinished_.empty() && !WriteOut(unfinished_)) {
@@ -72,6 +72,7 @@ void OutputChannel::Flush() {
       return;
     }
   }
+  // Only a write that was taken shows that there is room again.
   if (full_) {
     full_ = false;
     notice_("standard output takes lines again; " + LinesLeftOut(linesLeftOut_) +

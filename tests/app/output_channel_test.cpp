@@ -48,12 +48,12 @@ TEST(OutputChannel, SaysWhatHoldsWhenTheSystemStopsTakingLines) {
        {"one\n", "two\ntwo\n", "wo\n", "wo\n", "\n", "five\n"},
        {full, "standard output takes lines again; 3 lines were left out while it was full"},
        false},
-      {"a flush refused whole is left out whole",
-       {"one\n", "two\n", "three\n"},
-       {kAll, kNoRoom},
-       "one\nthree\n",
-       {"one\n", "two\n", "three\n"},
-       {full, "standard output takes lines again; 1 line was left out while it was full"},
+      {"a flush refused whole is left out whole; one with nothing in it proves no room",
+       {"one\n", "two\n", "", "three\n", "four\n"},
+       {kAll, kNoRoom, kNoRoom},
+       "one\nfour\n",
+       {"one\n", "two\n", "three\n", "four\n"},
+       {full, "standard output takes lines again; 2 lines were left out while it was full"},
        false},
       {"still full at the end, with a line cut short",
        {"one\ntwo\n", "three\n"},
@@ -95,8 +95,10 @@ TEST(OutputChannel, SaysWhatHoldsWhenTheSystemStopsTakingLines) {
         [&](const std::string& line) { notices.push_back(line); });
     for (const std::string& flush : c.flushes) {
       // Printed in two parts, flushed as one.
-      channel.Append(flush.data(), 1);
-      channel.Append(flush.data() + 1, flush.size() - 1);
+      if (!flush.empty()) {
+        channel.Append(flush.data(), 1);
+        channel.Append(flush.data() + 1, flush.size() - 1);
+      }
       channel.Flush();
     }
     channel.Finish();
