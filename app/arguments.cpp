@@ -111,8 +111,13 @@ const char* HelpText() {
          "                Ctrl+C or SIGTERM (on Windows also Ctrl+Break or closing the\n"
          "                console); then reports what is pending, closes every bridge\n"
          "                and exits 0. Frames by silence with a gap of 20 ms unless\n"
-         "                --frame-gap says otherwise. A bridge that fails while read\n"
+         "                --frame-gap says otherwise. A bridge whose connection fails\n"
          "                gets the line\n"
+         "                  Error: SERIAL: STATUS TEXT\n"
+         "                or, when its setting does not take, the two lines\n"
+         "                  Failed to connect to SERIAL: STATUS TEXT\n"
+         "                  Not Connected\n"
+         "                and one that fails while read gets the line\n"
          "                  Disconnected from SERIAL: STATUS TEXT\n"
          "                and is connected again when it is listed again; one that\n"
          "                fails again before it sent a byte is then treated like a\n"
@@ -133,6 +138,9 @@ const char* HelpText() {
          "  --timestamps  starts each report's header line with the local time at which\n"
          "                the block's first bytes were read, e.g.\n"
          "                  2025-03-01T14:05:09.372+01:00 >>>[DATA FROM S1, 5 BYTE]\n"
+         "                With --watch, the lines \"Connected to SERIAL\", \"Error:\",\n"
+         "                \"Failed to connect to\" and \"Disconnected from\" start with\n"
+         "                the time they were printed, in the same form.\n"
          "  --json        writes JSON Lines instead of these lines: one JSON object per\n"
          "                line, ending in LF on every system, each with \"event\" (start,\n"
          "                count, connected, connect-failed, block, disconnected, stop)\n"
@@ -145,7 +153,16 @@ const char* HelpText() {
          "                whole tags. With --json, the next block or disconnection of\n"
          "                the bridge counts what was left out (\"repeats\"). 0: off.\n"
          "  -h, --help    prints this text and exits\n"
-         "  --version     prints the program's version and exits\n";
+         "  --version     prints the program's version and exits\n"
+         "\n"
+         "While standard output has no room (a full disk), lines are left out: standard\n"
+         "error says so, and how many once there is room again.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  every bridge visited, or stopped by Ctrl+C or SIGTERM\n"
+         "  2  a misused command line\n"
+         "  3  standard output failed for good (a closed pipe, a device error): said in\n"
+         "     one line on standard error, every bridge closed\n";
 }
 
 const char* VersionText() { return "kestrune " KESTRUNE_VERSION "\n"; }
