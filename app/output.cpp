@@ -57,9 +57,10 @@ WriteAttempt WriteToStandardOutput(const char* data, size_t size) {
     if (system == ERROR_DISK_FULL || system == ERROR_HANDLE_DISK_FULL) {
       return Failed(written, ENOSPC, std::strerror(ENOSPC));
     }
-    // A pipe whose reader has gone: the runtime calls the second one an
-    // invalid argument.
-    if (system == ERROR_BROKEN_PIPE || system == ERROR_NO_DATA) {
+    // A pipe whose reader has gone (wine gives the third): the runtime calls
+    // the last two an invalid argument.
+    if (system == ERROR_BROKEN_PIPE || system == ERROR_NO_DATA ||
+        system == ERROR_PIPE_NOT_CONNECTED) {
       return Failed(written, EPIPE, std::strerror(EPIPE));
     }
     return Failed(written, error, std::strerror(error));
