@@ -155,14 +155,16 @@ const char* HelpText() {
          "  -h, --help    prints this text and exits\n"
          "  --version     prints the program's version and exits\n"
          "\n"
-         "While standard output has no room (a full disk), lines are left out: standard\n"
-         "error says so, and how many once there is room again.\n"
+         "With --watch or --frame-gap, while standard output has no room (a full disk),\n"
+         "lines are left out: standard error says so, and how many once there is room\n"
+         "again.\n"
          "\n"
          "Exit status:\n"
          "  0  every bridge visited, or stopped by Ctrl+C or SIGTERM\n"
          "  2  a misused command line\n"
-         "  3  standard output failed for good (a closed pipe, a device error): said in\n"
-         "     one line on standard error, every bridge closed\n";
+         "  3  with --watch or --frame-gap: standard output failed for good (a closed\n"
+         "     pipe, a device error), said in one line on standard error, every bridge\n"
+         "     closed\n";
 }
 
 const char* VersionText() { return "kestrune " KESTRUNE_VERSION "\n"; }

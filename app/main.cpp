@@ -64,22 +64,26 @@ int main(int argc, char* argv[]) {
   if (arguments.action != Arguments::Action::kRun) {
     Print("%s", arguments.action == Arguments::Action::kHelp ? HelpText() : VersionText());
     FlushOutput();
-    return OutputFailed() ? kOutputFailedStatus : 0;
+    return 0;
   }
 
   SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
-  EmitBanner();
   CaptureOptions capture;
   capture.timestamps = arguments.timestamps;
   capture.frameGap = FrameGap(arguments);
   capture.dedupe = arguments.dedupe;
   const bool framing = capture.frameGap.count() > 0;
   if (!arguments.watch && !framing) {
-    // One block per read, with no handler of signals: the run as it always
-    // was, as long as its output is taken.
-    SweepDevices(SweepOptions{capture, OutputFailed});
-    return Finish();
+    // One block per read, with no handler of signals and no notice taken of
+    // a failing output: the run as it always was.
+    EmitBanner();
+    SweepDevices(SweepOptions{capture, {}});
+    return 0;
   }
+  // A run meant to last, often unattended: an output that has failed for
+  // good stops it, with every bridge closed, so that it can be started again.
+  WatchOutput();
+  EmitBanner();
   const FineTimerPeriod timerPeriod(true);
   // A block still being gathered when the operator stops the run is reported
   // before the program ends.

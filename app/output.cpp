@@ -88,7 +88,14 @@ WriteAttempt WriteToStandardOutput(const char* data, size_t size) {
   return WriteAttempt{written, WriteFault::kNone, {}};
 }
 
+// Whether failures of standard output are told and acted upon; a run as it
+// always was takes no notice of them.
+bool watched = false;
+
 void TellStandardError(const std::string& line) {
+  if (!watched) {
+    return;
+  }
   std::fprintf(stderr, "kestrune: %s\n", line.c_str());
   std::fflush(stderr);
 }
@@ -121,7 +128,12 @@ void Append(const char* text, size_t size) {
 void PrepareOutput() {
 #if defined(_WIN32)
   linesEndedByHand = _setmode(_fileno(stdout), _O_BINARY) != -1;
-#else
+#endif
+}
+
+void WatchOutput() {
+  watched = true;
+#if !defined(_WIN32)
   // A reader that has gone makes a write fail with EPIPE instead of ending
   // the process unannounced, with no bridge closed.
   signal(SIGPIPE, SIG_IGN);

@@ -18,10 +18,16 @@
 /// Gets standard output ready before the first line: on Windows puts it in
 /// binary mode, since the C runtime's text mode hands every line to the
 /// system on its own, so that a reader of a growing log, or an interrupted
-/// run, could see half a report (line ends are then written by Print); on
-/// POSIX systems makes a closed pipe fail the write instead of ending the
-/// process.
+/// run, could see half a report. Line ends are then written by Print.
 void PrepareOutput();
+
+/// From now on a failure of standard output is told on standard error and
+/// OutputFailed() says when it is for good; on POSIX systems a closed pipe
+/// then fails the write instead of ending the process. Without it the
+/// program takes no notice of its output failing, as a run with no
+/// arguments never has: a closed pipe ends it by SIGPIPE, and what cannot be
+/// written is lost without a word.
+void WatchOutput();
 
 /// Formats like printf onto standard output. Each "\n" of the result is
 /// written as CR LF on Windows, as text mode would, and as LF elsewhere.
@@ -35,8 +41,8 @@ void WriteRaw(const char* bytes, size_t size);
 /// While standard output has no room (a full disk), what cannot be written
 /// is left out and counted, and the rest of a flush it took only in part is
 /// written first once it has room again; each change is told on standard
-/// error. A write that fails for good (a closed pipe, a device error) is told
-/// there too, and everything printed after it is discarded.
+/// error (once WatchOutput was called). After a write that fails for good (a
+/// closed pipe, a device error) everything printed is discarded.
 void FlushOutput();
 
 /// Whether standard output has failed for good: the run should stop.

@@ -88,8 +88,9 @@ TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
                            "--help", "--version"}) {
     EXPECT_NE(std::string(HelpText()).find(flag), std::string::npos) << flag;
   }
-  for (const char* text : {"Disconnected from SERIAL: STATUS TEXT", "Error: SERIAL: STATUS TEXT",
-                           "Exit status:\n", "  3  standard output failed for good"}) {
+  for (const char* text :
+       {"Disconnected from SERIAL: STATUS TEXT", "Error: SERIAL: STATUS TEXT", "Exit status:\n",
+        "  3  with --watch or --frame-gap: standard output failed for good"}) {
     EXPECT_NE(std::string(HelpText()).find(text), std::string::npos) << text;
   }
   EXPECT_EQ(std::string(HelpText()).rfind(UsageText(), 0), 0u);

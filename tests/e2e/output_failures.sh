@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the program with a standard output that fails, in station mode and in
-# the sweep, human and JSON, on a scenario of readers that keep sending:
+# the framed sweep, human and JSON, on a scenario of readers that keep
+# sending:
 #   - a reader that closes its end of the pipe (head -c): the program must
 #     say so in one line on standard error, stop reading, close every bridge
 #     it opened exactly once, and exit 3;
@@ -58,7 +59,7 @@ wait_for() {
 for mode in station sweep; do
   for format in human json; do
     args=()
-    [ $mode = station ] && args+=(--watch)
+    [ $mode = station ] && args+=(--watch) || args+=(--frame-gap 20)
     [ $format = json ] && args+=(--json)
     name="closed-pipe.$mode.$format"
     calls="$work/$name.calls"
