@@ -18,6 +18,8 @@
 namespace {
 
 OutputFormat format = OutputFormat::kHuman;
+bool stationLines = false;
+bool stampedLines = false;
 
 bool Json() { return format == OutputFormat::kJsonLines; }
 
@@ -38,6 +40,14 @@ void Write(JsonLine& line) {
   const std::string& text = line.Finish();
   WriteRaw(text.data(), text.size());
   FlushOutput();
+}
+
+// Starts the line that names the bridge of an event, in station mode with
+// timestamps.
+void PrintStamp() {
+  if (stationLines && stampedLines) {
+    Print("%s ", Now().text);
+  }
 }
 
 void AddVersion(JsonLine& line, const char* name, const LibraryVersion& version) {
@@ -76,6 +86,11 @@ void AddHexValue(std::string& out, uint64_t value) {
 void SetOutputFormat(OutputFormat chosen) { format = chosen; }
 
 OutputFormat CurrentOutputFormat() { return format; }
+
+void SetStationLines(bool station, bool timestamps) {
+  stationLines = station;
+  stampedLines = timestamps;
+}
 
 void EmitBanner() {
   if (Json()) {
@@ -117,6 +132,7 @@ void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
     Print("Path = %s\n", Printable(device.path).text);
     Print("Manufacturer = %s\n", Printable(device.manufacturer).text);
     Print("Product = %s\n", Printable(device.product).text);
+    PrintStamp();
     Print("Connected to %s\n", Printable(serial).text);
     FlushOutput();
     return;
@@ -135,7 +151,10 @@ void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
 
 void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailure report) {
   if (!Json()) {
-    if (report == ConnectFailure::kError) {
+    PrintStamp();
+    if (report == ConnectFailure::kError && stationLines) {
+      Print("Error: %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+    } else if (report == ConnectFailure::kError) {
       Print("Error: %s\n", StatusText(status).c_str());
     } else {
       Print("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
@@ -184,6 +203,7 @@ void EmitBlock(const BlockEvent& block) {
 
 void EmitDisconnected(const char* serial, HID_UART_STATUS status, uint32_t repeats) {
   if (!Json()) {
+    PrintStamp();
     Print("Disconnected from %s: %s\n", Printable(serial).text, StatusText(status).c_str());
     FlushOutput();
     return;

@@ -23,6 +23,16 @@ constexpr int kJsonFormatVersion = 1;
 void SetOutputFormat(OutputFormat format);
 OutputFormat CurrentOutputFormat();
 
+/// How the human lines that concern one bridge read. Without it, as in a run
+/// with no arguments. Station mode names the bridge in each of them (a failed
+/// connection's "Error: SERIAL: TEXT") and, with timestamps, starts the line
+/// of each event that names the bridge with the local time and one space:
+/// "Connected to", "Error:", "Failed to connect to", "Disconnected from" and
+/// a report's header. The identity lines before "Connected to", the "Not
+/// Connected" after "Failed to connect to" and a report's other lines belong
+/// to that event and leave in the same write. JSON is the same in every mode.
+void SetStationLines(bool station, bool timestamps);
+
 struct LibraryVersion {
   uint8_t major;
   uint8_t minor;

@@ -37,6 +37,14 @@ void HoldStandardDescriptors() {
 #endif
 }
 
+// Standard output failed for good: a service manager restarts the program.
+constexpr int kOutputFailedStatus = 3;
+
+int Finish() {
+  FinishOutput();
+  return OutputFailed() ? kOutputFailedStatus : 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -67,32 +75,39 @@ int main(int argc, char* argv[]) {
   }
 
   SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
-  EmitBanner();
   CaptureOptions capture;
   capture.timestamps = arguments.timestamps;
   capture.frameGap = FrameGap(arguments);
   capture.dedupe = arguments.dedupe;
   const bool framing = capture.frameGap.count() > 0;
   if (!arguments.watch && !framing) {
-    // One block per read, with no handler of signals: the run as it always was.
+    // One block per read, with no handler of signals and no notice taken of
+    // a failing output: the run as it always was.
+    EmitBanner();
     SweepDevices(SweepOptions{capture, {}});
     return 0;
   }
+  // A run meant to last, often unattended: an output that has failed for
+  // good stops it, with every bridge closed, so that it can be started again.
+  WatchOutput();
+  EmitBanner();
   const FineTimerPeriod timerPeriod(true);
   // A block still being gathered when the operator stops the run is reported
   // before the program ends.
   InstallStopHandlers();
+  const auto stopping = [] { return StopRequested() || OutputFailed(); };
   if (arguments.watch) {
     StationOptions options;
     options.capture = capture;
-    options.stopRequested = StopRequested;
+    options.stopRequested = stopping;
     WatchStation(options);
   } else {
-    SweepDevices(SweepOptions{capture, StopRequested});
+    SweepDevices(SweepOptions{capture, stopping});
   }
   if (StopRequested()) {
     EmitStop();
   }
+  const int status = Finish();
   ConfirmStopped();
-  return 0;
+  return status;
 }

@@ -1,39 +1,127 @@
 #include "output.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
+
+#include "output_channel.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <stdlib.h>
+#include <windows.h>
+#else
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
 #endif
 
 namespace {
-
-// Larger than any single report (a full read prints about 2.1 KB), so that a
-// report, flushed as a whole, leaves in one write.
-constexpr size_t kOutputBufferSize = 1 << 16;
 
 #if defined(_WIN32)
 // Set once standard output is in binary mode: line ends are then ours to
 // write. Until then (as in tests that capture the output) the C runtime's
 // text mode still writes them.
 bool linesEndedByHand = false;
-
-// Writes text with every LF as CR LF.
-void WriteWithCrLf(const char* text, size_t size) {
-  size_t start = 0;
-  for (size_t i = 0; i < size; ++i) {
-    if (text[i] == '\n') {
-      std::fwrite(text + start, 1, i - start, stdout);
-      std::fwrite("\r\n", 1, 2, stdout);
-      start = i + 1;
-    }
-  }
-  std::fwrite(text + start, 1, size - start, stdout);
-}
 #endif
+
+WriteAttempt Failed(size_t written, int error, const char* reason) {
+  const bool full = error == ENOSPC
+#if defined(EDQUOT)
+                    || error == EDQUOT
+#endif
+      ;
+  return WriteAttempt{written, full ? WriteFault::kFull : WriteFault::kGone, reason};
+}
+
+// Hands bytes to standard output's descriptor, resuming after partial writes
+// and interruptions.
+WriteAttempt WriteToStandardOutput(const char* data, size_t size) {
+  size_t written = 0;
+#if defined(_WIN32)
+  const int descriptor = _fileno(stdout);
+  while (written < size) {
+    const size_t left = size - written;
+    const int chunk = static_cast<int>(left < (1u << 30) ? left : (1u << 30));
+    const int count = _write(descriptor, data + written, static_cast<unsigned>(chunk));
+    if (count > 0) {
+      written += static_cast<size_t>(count);
+      continue;
+    }
+    const int error = count < 0 ? errno : EIO;
+    const unsigned long system = _doserrno;
+    if (system == ERROR_DISK_FULL || system == ERROR_HANDLE_DISK_FULL) {
+      return Failed(written, ENOSPC, std::strerror(ENOSPC));
+    }
+    // A pipe whose reader has gone (wine gives the third): the runtime calls
+    // the last two an invalid argument.
+    if (system == ERROR_BROKEN_PIPE || system == ERROR_NO_DATA ||
+        system == ERROR_PIPE_NOT_CONNECTED) {
+      return Failed(written, EPIPE, std::strerror(EPIPE));
+    }
+    return Failed(written, error, std::strerror(error));
+  }
+#else
+  while (written < size) {
+    const ssize_t count = write(STDOUT_FILENO, data + written, size - written);
+    if (count > 0) {
+      written += static_cast<size_t>(count);
+      continue;
+    }
+    const int error = count < 0 ? errno : EIO;
+    if (error == EINTR) {
+      continue;
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+      // A descriptor inherited as non-blocking: wait as a blocking one would.
+      pollfd ready{STDOUT_FILENO, POLLOUT, 0};
+      poll(&ready, 1, -1);
+      continue;
+    }
+    return Failed(written, error, std::strerror(error));
+  }
+#endif
+  return WriteAttempt{written, WriteFault::kNone, {}};
+}
+
+// Whether failures of standard output are told and acted upon; a run as it
+// always was takes no notice of them.
+bool watched = false;
+
+void TellStandardError(const std::string& line) {
+  if (!watched) {
+    return;
+  }
+  std::fprintf(stderr, "kestrune: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+OutputChannel& Channel() {
+  static OutputChannel channel(WriteToStandardOutput, TellStandardError);
+  return channel;
+}
+
+void Append(const char* text, size_t size) {
+#if defined(_WIN32)
+  if (linesEndedByHand) {
+    size_t start = 0;
+    for (size_t i = 0; i < size; ++i) {
+      if (text[i] == '\n') {
+        Channel().Append(text + start, i - start);
+        Channel().Append("\r\n", 2);
+        start = i + 1;
+      }
+    }
+    Channel().Append(text + start, size - start);
+    return;
+  }
+#endif
+  Channel().Append(text, size);
+}
 
 }  // namespace
 
@@ -41,36 +129,39 @@ void PrepareOutput() {
 #if defined(_WIN32)
   linesEndedByHand = _setmode(_fileno(stdout), _O_BINARY) != -1;
 #endif
-  std::setvbuf(stdout, nullptr, _IOFBF, kOutputBufferSize);
+}
+
+void WatchOutput() {
+  watched = true;
+#if !defined(_WIN32)
+  // A reader that has gone makes a write fail with EPIPE instead of ending
+  // the process unannounced, with no bridge closed.
+  signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 void Print(const char* format, ...) {
   va_list args;
   va_start(args, format);
-#if defined(_WIN32)
-  if (!linesEndedByHand) {
-    std::vprintf(format, args);
-    va_end(args);
-    return;
-  }
   char local[4096];
   va_list again;
   va_copy(again, args);
   const int size = std::vsnprintf(local, sizeof local, format, args);
   if (size >= 0 && static_cast<size_t>(size) < sizeof local) {
-    WriteWithCrLf(local, static_cast<size_t>(size));
+    Append(local, static_cast<size_t>(size));
   } else if (size > 0) {
     std::vector<char> text(static_cast<size_t>(size) + 1);
     std::vsnprintf(text.data(), text.size(), format, again);
-    WriteWithCrLf(text.data(), static_cast<size_t>(size));
+    Append(text.data(), static_cast<size_t>(size));
   }
   va_end(again);
-#else
-  std::vprintf(format, args);
-#endif
   va_end(args);
 }
 
-void WriteRaw(const char* bytes, size_t size) { std::fwrite(bytes, 1, size, stdout); }
+void WriteRaw(const char* bytes, size_t size) { Channel().Append(bytes, size); }
 
-void FlushOutput() { std::fflush(stdout); }
+void FlushOutput() { Channel().Flush(); }
+
+bool OutputFailed() { return Channel().gone(); }
+
+void FinishOutput() { Channel().Finish(); }

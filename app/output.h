@@ -15,11 +15,19 @@
 #define KESTRUNE_PRINTF(formatIndex, firstArgument)
 #endif
 
-/// Gives standard output a buffer larger than any report, and on Windows
-/// puts it in binary mode: the C runtime's text mode hands every line to the
-/// system on its own, so a reader of a growing log, or an interrupted run,
-/// could see half a report. Line ends are then written by Print instead.
+/// Gets standard output ready before the first line: on Windows puts it in
+/// binary mode, since the C runtime's text mode hands every line to the
+/// system on its own, so that a reader of a growing log, or an interrupted
+/// run, could see half a report. Line ends are then written by Print.
 void PrepareOutput();
+
+/// From now on a failure of standard output is told on standard error and
+/// OutputFailed() says when it is for good; on POSIX systems a closed pipe
+/// then fails the write instead of ending the process. Without it the
+/// program takes no notice of its output failing, as a run with no
+/// arguments never has: a closed pipe ends it by SIGPIPE, and what cannot be
+/// written is lost without a word.
+void WatchOutput();
 
 /// Formats like printf onto standard output. Each "\n" of the result is
 /// written as CR LF on Windows, as text mode would, and as LF elsewhere.
@@ -29,7 +37,19 @@ void Print(const char* format, ...) KESTRUNE_PRINTF(1, 2);
 /// translation: for machine formats whose lines end in LF everywhere.
 void WriteRaw(const char* bytes, size_t size);
 
-/// Hands everything printed since the last flush to the system at once.
+/// Hands everything printed since the last flush to the system in one write.
+/// While standard output has no room (a full disk), what cannot be written
+/// is left out and counted, and the rest of a flush it took only in part is
+/// written first once it has room again; each change is told on standard
+/// error (once WatchOutput was called). After a write that fails for good (a
+/// closed pipe, a device error) everything printed is discarded.
 void FlushOutput();
+
+/// Whether standard output has failed for good: the run should stop.
+bool OutputFailed();
+
+/// Flushes, and tells on standard error how many lines were left out if
+/// standard output still has no room at the end of the run.
+void FinishOutput();
 
 #endif

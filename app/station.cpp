@@ -214,9 +214,18 @@ class Station {
   std::set<std::string> lapsed_;
 };
 
+// Station mode's forms of the lines about one bridge, for as long as it runs.
+struct StationLines {
+  explicit StationLines(bool timestamps) { SetStationLines(true, timestamps); }
+  ~StationLines() { SetStationLines(false, false); }
+  StationLines(const StationLines&) = delete;
+  StationLines& operator=(const StationLines&) = delete;
+};
+
 }  // namespace
 
 void WatchStation(const StationOptions& options) {
+  const StationLines lines(options.capture.timestamps);
   ReportLibraryVersions();
   Station station(options);
 

@@ -5,12 +5,15 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "connection.h"
 #include "fake_bridge.h"
+#include "sweep.h"
+#include "timestamp.h"
 
 namespace {
 
@@ -127,7 +130,7 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
        HID_UART_DEVICE_ACCESS_ERROR,
        {{5, Detach}, {8, Attach}},
        12,
-       "Error: Device access error\n" + xConnected,
+       "Error: X: Device access error\n" + xConnected,
        2},
       {"a bridge unplugged and plugged in again is connected again",
        {{0x12, {0x01}, {}}},
@@ -310,6 +313,72 @@ TEST_F(StationTest, ListingsWaitForPendingBlocksButNotForever) {
       EXPECT_NE(output.find(Block("A", {0x12})), std::string::npos);
     }
     ExpectEveryHandleClosedOnce();
+  }
+}
+
+// In station mode every line about one bridge names it, and with timestamps
+// the line that says what happened starts with the time; the sweep's lines
+// stay as they are.
+TEST_F(StationTest, LinesNameTheirBridgeAndStartWithTheTimeOfTheirEvent) {
+  struct LinesCase {
+    const char* name;
+    bool station;
+    bool timestamps;
+    std::string expected;  // after the count; "T " where a time stands
+  };
+  const std::string identity =
+      "Vendor ID = 10C4, Product ID = EA80\nPart Number = 10, Version = 1\n"
+      "Path = fake/0\nManufacturer = Maker\nProduct = Bridge\n";
+  const LinesCase cases[] = {
+      {"station mode names the bridge of a failed connection", true, false,
+       identity +
+           "Connected to A\nError: B: Device access error\n"
+           "Failed to connect to C: Invalid parameter\nNot Connected\n" +
+           Report("A", 0xA1) + "Disconnected from A: Device I/O failed\n"},
+      {"station mode with timestamps", true, true,
+       identity +
+           "T Connected to A\nT Error: B: Device access error\n"
+           "T Failed to connect to C: Invalid parameter\nNot Connected\nT " +
+           Report("A", 0xA1) + "T Disconnected from A: Device I/O failed\n"},
+      {"the sweep's lines are unchanged, with timestamps too", false, true,
+       identity + "Connected to A\nT " + Report("A", 0xA1) +
+           "Error: Device access error\nFailed to connect to C: Invalid parameter\n"
+           "Not Connected\n"},
+  };
+  for (const LinesCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    AddBridge("A", {{0x12, {0xA1}, {}}, {0x14, {}, {}}});
+    AddBridge("B", {}).failures["Open"] = HID_UART_DEVICE_ACCESS_ERROR;
+    AddBridge("C", {}).readBackBaud = 4800;
+    StationOptions options;
+    options.capture.timestamps = c.timestamps;
+    options.survey = std::chrono::hours(1);
+    options.stopRequested = [] { return Reads() >= 2; };
+    const std::string before = LocalTimestamp(std::chrono::system_clock::now()).text;
+    testing::internal::CaptureStdout();
+    if (c.station) {
+      WatchStation(options);
+    } else {
+      SweepDevices(SweepOptions{options.capture, {}});
+    }
+    std::string output = testing::internal::GetCapturedStdout();
+    const std::string after = LocalTimestamp(std::chrono::system_clock::now()).text;
+    output = output.substr(output.find("Number"));
+    output = output.substr(output.find('\n') + 1);
+    // Each time is that of its event: within the run, never before the one
+    // printed above it.
+    const std::regex stamp(R"(^\S+T\S+[+-]\d\d:\d\d )", std::regex::multiline);
+    std::string previous = before;
+    for (auto found = std::sregex_iterator(output.begin(), output.end(), stamp);
+         found != std::sregex_iterator(); ++found) {
+      std::string time = found->str();
+      time.pop_back();
+      EXPECT_LE(previous, time);
+      EXPECT_LE(time, after);
+      previous = time;
+    }
+    EXPECT_EQ(std::regex_replace(output, stamp, "T "), c.expected);
   }
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks the program's JSON Lines output and writes the human lines it stands for.
 
-    json_lines.py [--timestamps] [--stopped | --partial] [--repeats=FILE] JSON_OUTPUT HUMAN_OUTPUT
+    json_lines.py [--watch] [--timestamps] [--stopped | --partial] [--repeats=FILE] JSON_OUTPUT HUMAN_OUTPUT
 
 Every line must be one JSON object that Python's json module accepts, in UTF-8,
 ending in LF alone, with no raw control character, no null, "event" and "time"
@@ -14,6 +14,9 @@ that a case's expected human output checks its JSON run field by field.
 A listing (--list) writes "library" and then one "bridge" per index.
 
 --timestamps puts each block's time before its header, as --timestamps does.
+--watch writes station mode's lines: a failed connection names its bridge,
+and with --timestamps the line of each event that names its bridge starts
+with the event's time.
 --stopped: the run was stopped, and its last event must be "stop"; otherwise
 no "stop" may come. --partial reads output still being written: it ignores an
 unfinished last line and the rules about the end. --repeats=FILE writes one
@@ -194,10 +197,11 @@ def version(value, name):
                             b"Release" if value["release"] else b"Debug")
 
 
-def human(event, timestamps):
+def human(event, timestamps, station):
     """The human lines of one checked event."""
     kind = event["event"]
     fields = []
+    stamp = event["time"].encode() + b" " if timestamps and station else b""
     if kind == "start":
         if event["program"] != "kestrune" or event["format"] != 1:
             raise Fault(f"not kestrune's format 1: {event}")
@@ -214,14 +218,17 @@ def human(event, timestamps):
                 b"Part Number = %d, Version = %d" % (number(event["partNumber"], "partNumber", 0, 255),
                                                       number(event["version"], "version", 0, 255)),
                 b"Path = " + strings["path"], b"Manufacturer = " + strings["manufacturer"],
-                b"Product = " + strings["product"], b"Connected to " + strings["serial"]]
+                b"Product = " + strings["product"], stamp + b"Connected to " + strings["serial"]]
     if kind == "connect-failed":
         serial = shown(device_text(event, fields, "serial"))
         status_text = status(event)
+        if event["report"] == "error" and station:
+            return [stamp + b"Error: " + serial + b": " + status_text]
         if event["report"] == "error":
             return [b"Error: " + status_text]
         if event["report"] == "not-connected":
-            return [b"Failed to connect to " + serial + b": " + status_text, b"Not Connected"]
+            return [stamp + b"Failed to connect to " + serial + b": " + status_text,
+                    b"Not Connected"]
         raise Fault(f"report is neither error nor not-connected: {event['report']!r}")
     if kind == "block":
         serial = shown(device_text(event, fields, "serial"))
@@ -246,7 +253,7 @@ def human(event, timestamps):
         serial = shown(device_text(event, fields, "serial"))
         if "repeats" in event:
             number(event["repeats"], "repeats", 1)
-        return [b"Disconnected from " + serial + b": " + status(event)]
+        return [stamp + b"Disconnected from " + serial + b": " + status(event)]
     if kind == "stop":
         return []
     if kind == "library":
@@ -290,7 +297,7 @@ def reject_constant(name):
     raise Fault(f"{name} is not JSON")
 
 
-def convert(raw, timestamps, partial):
+def convert(raw, timestamps, station, partial):
     """The human lines of a whole output, and the events read."""
     lines = raw.split(b"\n")
     unfinished = lines.pop()
@@ -322,7 +329,7 @@ def convert(raw, timestamps, partial):
                 raise Fault("start or library is not the first event, or comes again")
             if number_ > 1 and (kind in ("library", "bridge")) != (events[0]["event"] == "library"):
                 raise Fault(f"{kind} in the output of a {events[0]['event']}")
-            out.extend(human(event, timestamps))
+            out.extend(human(event, timestamps, station))
             events.append(event)
         except (Fault, UnicodeDecodeError, ValueError, KeyError) as fault:
             raise Fault(f"line {number_}: {fault}: {line[:300]!r}") from None
@@ -331,6 +338,7 @@ def convert(raw, timestamps, partial):
 
 def main(argv):
     timestamps = "--timestamps" in argv
+    station = "--watch" in argv
     stopped = "--stopped" in argv
     partial = "--partial" in argv
     repeats = [arg[len("--repeats="):] for arg in argv if arg.startswith("--repeats=")]
@@ -341,7 +349,7 @@ def main(argv):
     with open(paths[0], "rb") as output:
         raw = output.read()
     try:
-        lines, events = convert(raw, timestamps, partial)
+        lines, events = convert(raw, timestamps, station, partial)
         stops = [i for i, event in enumerate(events) if event["event"] == "stop"]
         if not partial and stopped and stops != [len(events) - 1]:
             raise Fault("the run was stopped, but its last event is not its one stop")

@@ -28,9 +28,10 @@
 # folder, as the system names it (under wine as Z:\ and backslashes), and is compared as
 # "Bridge library: <library>". With --list among the arguments, the call log may hold nothing but
 # the version reports, the count and the strings got without opening a bridge.
-# With --timestamps among the arguments, every stamp before a report header must have the form
-# 2025-03-01T14:05:09.372+01:00, none may be earlier than the one before it, and each is
-# compared as "<time>".
+# With --timestamps among the arguments, every stamp that starts a line must have the form
+# 2025-03-01T14:05:09.372+01:00, and each is compared as "<time>". Before report headers, none
+# may be earlier than the one before it (a report is timed when its first bytes came); so too
+# before the other lines (timed when they were printed).
 #
 # With JSON=ON and PYTHON set, the program runs with --json added to its arguments: json_lines.py
 # checks every line of its output as JSON and writes the human lines those events stand for,
@@ -60,9 +61,11 @@ if(JSON)
   endif()
   list(APPEND program_arguments --json)
   set(json_options)
-  if("--timestamps" IN_LIST program_arguments)
-    list(APPEND json_options --timestamps)
-  endif()
+  foreach(option --timestamps --watch)
+    if(option IN_LIST program_arguments)
+      list(APPEND json_options ${option})
+    endif()
+  endforeach()
   if(EXISTS "${case}.stop")
     list(APPEND json_options --stopped)
   endif()
@@ -111,7 +114,9 @@ if(EXISTS "${case}.stop")
   string(REPLACE "--unset=" "-u;" env_environment "${environment}")
   if(JSON)
     # The lines to wait for are the human ones the events stand for.
-    set(ENV{RUN_UNTIL_FILTER} "${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/json_lines.py --partial")
+    list(JOIN json_options " " filter_options)
+    set(ENV{RUN_UNTIL_FILTER}
+        "${PYTHON} ${CMAKE_CURRENT_LIST_DIR}/json_lines.py --partial ${filter_options}")
   endif()
   execute_process(
     COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/run_until.sh" ${signal} "${until}" "${actual}" env
@@ -194,16 +199,18 @@ if("--timestamps" IN_LIST program_arguments)
   file(READ "${actual}" text)
   set(digit "[0-9]")
   set(stamp "${digit}${digit}${digit}${digit}-[01]${digit}-[0-3]${digit}T[0-2]${digit}:[0-5]${digit}:[0-6]${digit}[.]${digit}${digit}${digit}[+-][0-2]${digit}:[0-5]${digit}")
-  string(REGEX MATCHALL "(^|\n)${stamp} >>>" stamps "${text}")
-  set(previous "")
-  foreach(found IN LISTS stamps)
-    string(STRIP "${found}" found)
-    if(found STRLESS previous)
-      message(FATAL_ERROR "${name}: time stamp ${found} comes after ${previous}")
-    endif()
-    set(previous "${found}")
+  foreach(kind ">>>" "[^>]")
+    string(REGEX MATCHALL "(^|\n)${stamp} ${kind}" stamps "${text}")
+    set(previous "")
+    foreach(found IN LISTS stamps)
+      string(REGEX MATCH "${stamp}" found "${found}")
+      if(found STRLESS previous)
+        message(FATAL_ERROR "${name}: time stamp ${found} comes after ${previous}")
+      endif()
+      set(previous "${found}")
+    endforeach()
   endforeach()
-  string(REGEX REPLACE "(^|\n)${stamp} >>>" "\\1<time> >>>" text "${text}")
+  string(REGEX REPLACE "(^|\n)${stamp} " "\\1<time> " text "${text}")
   set(compared "${WORK_DIR}/${name}.stamps-replaced")
   file(WRITE "${compared}" "${text}")
 endif()
