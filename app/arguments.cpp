@@ -188,11 +188,11 @@ const char* HelpText() {
          "again.\n"
          "\n"
          "Exit status:\n"
-         "  0  every bridge visited, or stopped by Ctrl+C or SIGTERM\n"
+         "  0  every bridge visited, or stopped by Ctrl+C or SIGTERM; --list: listed\n"
          "  2  a misused command line\n"
-         "  3  with --watch or --frame-gap: standard output failed for good (a closed\n"
-         "     pipe, a device error), said in one line on standard error, every bridge\n"
-         "     closed\n";
+         "  3  with --watch, --frame-gap or --list: standard output failed for good (a\n"
+         "     closed pipe, a device error), said in one line on standard error, every\n"
+         "     bridge closed\n";
 }
 
 const char* VersionText() { return "kestrune " KESTRUNE_VERSION "\n"; }

@@ -6,6 +6,7 @@
 #include "events.h"
 #include "hid_uart.h"
 #include "library_path.h"
+#include "output.h"
 
 namespace {
 
@@ -55,7 +56,8 @@ void ListBridges() {
   }
   EmitListedLibrary(library);
 
-  for (uint32_t index = 0; index < library.listed; ++index) {
+  // Nobody reads the rest once standard output has failed for good.
+  for (uint32_t index = 0; index < library.listed && !OutputFailed(); ++index) {
     ListedBridge bridge{};
     bridge.index = index;
     for (uint32_t kind :

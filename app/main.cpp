@@ -63,10 +63,12 @@ int main(int argc, char* argv[]) {
   }
   PrepareOutput();
   if (arguments.action == Arguments::Action::kList) {
+    // A listing is read by scripts as well as by people: one whose lines
+    // could not be written says so, and a closed pipe is not a listing given.
+    WatchOutput();
     SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
     ListBridges();
-    FlushOutput();
-    return 0;
+    return Finish();
   }
   if (arguments.action != Arguments::Action::kRun) {
     Print("%s", arguments.action == Arguments::Action::kHelp ? HelpText() : VersionText());

@@ -7,7 +7,8 @@
 #     it opened exactly once, and exit 3;
 #   - /dev/full, which never has room: station mode goes on reading, says
 #     once that lines are left out, and when stopped says how many, closes
-#     every bridge once and exits 0.
+#     every bridge once and exits 0;
+#   - the same two for a listing (--list), which exits 3 and 0 likewise.
 #
 #   output_failures.sh SCENARIO WORK_DIR PROGRAM [ARGS...]
 #
@@ -99,6 +100,34 @@ for format in human json; do
 kestrune: standard output was still full at the end; [0-9]+ lines were left out"
   [[ $errors =~ ^$wanted$ ]] || fail "$name: standard error was: $errors"
   check_calls "$name" "$calls"
+done
+
+# A listing, human and JSON: into a pipe that has no reader left from the
+# start (a FIFO whose only reader is closed before the program runs), and into
+# /dev/full. Neither may pass for a listing given.
+fifo="$work/no-reader"
+mkfifo "$fifo"
+for format in human json; do
+  args=(--list)
+  [ $format = json ] && args+=(--json)
+  name="closed-pipe.list.$format"
+  exec 8<> "$fifo" 9> "$fifo" 8<&-
+  HIDUART_SIM_SCENARIO=$scenario "$@" "${args[@]}" >&9 2> "$work/$name.stderr"
+  status=$?
+  exec 9>&-
+  [ "$status" = 3 ] || fail "$name: exit status $status, not 3"
+  errors=$(program_errors "$work/$name.stderr")
+  [ "$errors" = "kestrune: standard output failed: Broken pipe; stopping" ] ||
+    fail "$name: standard error was: $errors"
+
+  name="full.list.$format"
+  HIDUART_SIM_SCENARIO=$scenario "$@" "${args[@]}" > /dev/full 2> "$work/$name.stderr"
+  status=$?
+  [ "$status" = 0 ] || fail "$name: exit status $status, not 0"
+  errors=$(program_errors "$work/$name.stderr")
+  wanted="kestrune: standard output is full: No space left on device; lines are left out until it takes them again
+kestrune: standard output was still full at the end; [0-9]+ lines were left out"
+  [[ $errors =~ ^$wanted$ ]] || fail "$name: standard error was: $errors"
 done
 
 if [ $failures -gt 0 ]; then
