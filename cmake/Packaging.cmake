@@ -31,8 +31,10 @@ else()
   include(PackageDocuments)
   # The operator's README, the copyright file, the changelog and the manual
   # page: what Debian expects of a package, and what an operator reads.
-  install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-linux.txt
-          DESTINATION ${KESTRUNE_INSTALL_DOCDIR} RENAME README COMPONENT program)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-linux.txt.in
+                 ${PROJECT_BINARY_DIR}/packaging/README @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
+          COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${KESTRUNE_CHANGELOG_GZ}
           DESTINATION ${KESTRUNE_INSTALL_DOCDIR} COMPONENT program)
   install(FILES ${KESTRUNE_MANUAL_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
