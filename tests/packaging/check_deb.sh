@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the Debian package of a Linux build, installs it with apt as an
-# operator would, and runs the installed program: on the simulated bridge of
-# the build it must print the demo exactly, and on its own it must bind the
-# open bridge library that the package brings. Its station service must be
+# Makes the Debian package of a Linux build, checks it with lintian (no
+# error, no warning), installs it with apt as an operator would, and runs the
+# installed program: on the simulated bridge of the build it must print the
+# demo exactly, and on its own it must bind the open bridge library that the
+# package brings. Its station service must be
 # a valid unit, installed but not enabled, never running as root; removing
 # the package keeps only the administrator's arguments, purging it leaves
 # nothing. Runs as root, or through sudo.
@@ -100,5 +101,5 @@ for file in /etc/default/kestrune "$link"; do
   [ ! -e "$file" ] && [ ! -L "$file" ] || fail "$file is still there after a purge"
 done
 ! getent passwd kestrune >/dev/null || fail "an account kestrune is left after a purge"
-echo "check_deb: $(basename "${packages[0]}") installs, its program runs from /usr/bin, its unit" \
+echo "check_deb: $(basename "${packages[0]}") passes lintian, installs, its program runs from /usr/bin, its unit" \
   "verifies, is not enabled, and is gone after a purge"
