@@ -5,6 +5,7 @@
 namespace sim {
 
 LogLine& LogLine::Field(std::string_view name, std::string_view value) {
+  if (!enabled_) return *this;
   *current_ += ' ';
   *current_ += name;
   *current_ += '=';
@@ -35,6 +36,7 @@ LogLine& LogLine::Text(std::string_view name, std::string_view bytes) {
 }
 
 LogLine& LogLine::Bytes(std::string_view name, const std::uint8_t* bytes, std::size_t count) {
+  if (!enabled_) return *this;
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string hex;
   hex.reserve(count * 2);

@@ -17,7 +17,9 @@ namespace sim {
 /// One log line under construction.
 class LogLine {
  public:
-  explicit LogLine(Op op) : in_(OpFunction(op)) {}
+  /// A line for a log that is off gathers nothing: building the fields of
+  /// every read would cost more than the read itself.
+  explicit LogLine(Op op, bool enabled = true) : in_(OpFunction(op)), enabled_(enabled) {}
 
   /// Fields added from now on are values returned, after the status.
   LogLine& Out() {
@@ -46,6 +48,7 @@ class LogLine {
   std::string out_;
   std::string* current_ = &in_;
   std::int32_t status_ = 0;
+  bool enabled_;
 };
 
 /// "0x12"; a value outside 0..0xFF keeps all its digits, a negative one a sign.

@@ -88,15 +88,19 @@ Nanos Sender::ArrivalOf(std::uint64_t index) const {
   return run.start + Offset(run.c, index - run.before);
 }
 
-std::uint8_t Sender::Byte(std::uint32_t unit, std::uint64_t index) {
-  if (!frames_.empty()) return frames_[unit][index];
+void Sender::Bytes(std::uint32_t unit, std::uint64_t index, std::uint8_t* out,
+                   std::uint64_t count) {
+  if (!frames_.empty()) {
+    std::copy_n(frames_[unit].begin() + static_cast<std::ptrdiff_t>(index), count, out);
+    return;
+  }
   if (unit != generatorUnit_ || index != generatorIndex_) {
     generator_ = StreamGenerator(states_[unit]);
     for (std::uint64_t i = 0; i < index; ++i) generator_.Next();
     generatorUnit_ = unit;
   }
-  generatorIndex_ = index + 1;
-  return generator_.Next();
+  for (std::uint64_t i = 0; i < count; ++i) out[i] = generator_.Next();
+  generatorIndex_ = index + count;
 }
 
 Nanos Sender::NextArrival() const {
@@ -104,11 +108,17 @@ Nanos Sender::NextArrival() const {
   return run.start + Offset(run.c, taken_ - run.before);
 }
 
-std::uint8_t Sender::Take() {
-  const Run& run = runs_[run_];
-  const std::uint8_t byte = Byte(run.unit, run.first + (taken_ - run.before));
-  if (++taken_ == run.before + run.count && run_ + 1 < runs_.size()) ++run_;
-  return byte;
+void Sender::Take(std::uint8_t* out, std::uint64_t count) {
+  while (count > 0) {
+    const Run& run = runs_[run_];
+    const std::uint64_t inRun = taken_ - run.before;
+    const std::uint64_t part = std::min(count, run.count - inRun);
+    Bytes(run.unit, run.first + inRun, out, part);
+    out += part;
+    count -= part;
+    taken_ += part;
+    if (taken_ == run.before + run.count && run_ + 1 < runs_.size()) ++run_;
+  }
 }
 
 void Sender::Retime(Nanos now, CharTime c) {
@@ -217,7 +227,18 @@ std::uint32_t Line::Take(Nanos now, std::uint8_t* out, std::uint32_t max) {
       }
     }
     if (from == nullptr) break;
-    out[count++] = from->Take();
+    // It keeps the turn for every byte that arrived before any other
+    // sender's next one, so that a long run is taken in one piece.
+    Nanos until = now;
+    for (const Sender& sender : senders_) {
+      if (&sender == from || sender.Taken() == sender.Total()) continue;
+      until = std::min(until, sender.NextArrival() - 1);
+    }
+    const std::uint64_t run =
+        std::max<std::uint64_t>(1, std::max(from->ArrivedBy(until), from->Taken()) - from->Taken());
+    const auto part = static_cast<std::uint32_t>(std::min<std::uint64_t>(run, max - count));
+    from->Take(out + count, part);
+    count += part;
   }
   delivered_ += count;
   return count;

@@ -38,8 +38,8 @@ class Sender {
   Nanos ArrivalOf(std::uint64_t index) const;
   /// Arrival of the next byte to take; only while Taken() < Total().
   Nanos NextArrival() const;
-  /// The next byte; only while Taken() < Total().
-  std::uint8_t Take();
+  /// Moves the next `count` bytes to `out`; only up to Total().
+  void Take(std::uint8_t* out, std::uint64_t count);
   /// From `now` on, bytes not yet arrived come at character time `c` (for
   /// queued senders; the others keep their own timing). Bytes arrived by
   /// `now` keep their times.
@@ -61,7 +61,8 @@ class Sender {
   /// Start of whole unit run `r`, given the runs before it.
   Nanos QueuedStart(std::size_t r) const;
   std::size_t RunOf(std::uint64_t index) const;
-  std::uint8_t Byte(std::uint32_t unit, std::uint64_t index);
+  /// Bytes `index` on of `unit` to `out`, `count` of them.
+  void Bytes(std::uint32_t unit, std::uint64_t index, std::uint8_t* out, std::uint64_t count);
 
   std::vector<Run> runs_;
   // When each unit is due: absolute, or for a relative sender (tags) after

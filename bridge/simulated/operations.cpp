@@ -63,7 +63,7 @@ class Call {
         table_(Loaded(sim_)),
         generation_(sim_.generation),
         op_(op),
-        line_(op) {
+        line_(op, sim_.log.IsOpen()) {
     table_.Advance(Clock::now());
     if (IsGlobalOp(op)) number_ = table_.CountGlobalCall(op);
   }

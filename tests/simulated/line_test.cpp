@@ -72,5 +72,59 @@ TEST(Line, FramesAndStreamsInterleaveByArrival) {
             (std::vector<std::uint8_t>{stream[0], 0xAA, 0xBB, stream[1], stream[2]}));
 }
 
+// Bytes are taken in runs where one sender keeps the turn. Whatever the
+// sizes and times of the takes, the bytes and their order must be those of
+// taking one byte at a time, where each byte is chosen on its own.
+TEST(Line, TakingManyAtOnceKeepsTheOrderOfOneByOne) {
+  struct LineCase {
+    const char* name;
+    std::vector<Frame> frames;
+    std::vector<Stream> streams;
+    std::vector<TagSeries> tags;
+  };
+  const LineCase cases[] = {
+      {"one stream alone, all at once", {}, {{0, 0, 5000, 3}}, {}},
+      {"two streams of the same rate tie at every byte",
+       {},
+       {{0, 1000, 300, 5}, {0, 1000, 300, 9}},
+       {}},
+      {"a slow stream inside a fast one", {}, {{0, 100000, 3000, 5}, {kMs / 2, 700, 40, 9}}, {}},
+      {"instant and timed frames, tags and a stream",
+       {{2 * kMs, {1, 2, 3, 4}, true}, {3 * kMs, {5, 6, 7}, false}, {3 * kMs, {8, 9}, true}},
+       {{kMs, 2000, 200, 11}},
+       {{0, 30, 6, 5 * kMs, 9 * kMs, 4}}},
+  };
+  for (const LineCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Line many(c.frames, c.streams, c.tags);
+    Line single(c.frames, c.streams, c.tags);
+    std::vector<std::uint8_t> fromMany;
+    std::vector<std::uint8_t> fromSingle;
+    StreamGenerator sizes(17);
+    Nanos now = 0;
+    while (!many.Drained() || !single.Drained()) {
+      // Takes now close together, now far apart, so that some find a
+      // long backlog of several senders.
+      now += kMs / 3 + static_cast<Nanos>(sizes.Next() % 20) * kMs / 2;
+      ASSERT_LT(now, 100'000 * kMs);
+      const std::vector<std::uint8_t> part = Take(many, now, 1u + sizes.Next() % 600u);
+      fromMany.insert(fromMany.end(), part.begin(), part.end());
+      // As many single bytes as the other line gave, then whatever is left
+      // once it has given all it had.
+      for (std::size_t i = 0; i < part.size(); ++i) {
+        const std::vector<std::uint8_t> one = Take(single, now, 1);
+        fromSingle.insert(fromSingle.end(), one.begin(), one.end());
+      }
+      if (many.Available(now) == 0) {
+        for (std::vector<std::uint8_t> one; !(one = Take(single, now, 1)).empty();) {
+          fromSingle.insert(fromSingle.end(), one.begin(), one.end());
+        }
+      }
+    }
+    EXPECT_EQ(fromMany.size(), many.Total());
+    EXPECT_EQ(fromMany, fromSingle);
+  }
+}
+
 }  // namespace
 }  // namespace sim
