@@ -28,7 +28,16 @@ if(WIN32)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
           COMPONENT program)
 else()
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
+  include(PackageDocuments)
+  # The operator's README, the copyright file, the changelog and the manual
+  # page: what Debian expects of a package, and what an operator reads.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-linux.txt.in
+                 ${PROJECT_BINARY_DIR}/packaging/README @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
+          COMPONENT program)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${KESTRUNE_CHANGELOG_GZ}
+          DESTINATION ${KESTRUNE_INSTALL_DOCDIR} COMPONENT program)
+  install(FILES ${KESTRUNE_MANUAL_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT program)
 endif()
 
@@ -97,11 +106,20 @@ else()
   set(CPACK_DEB_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kestrune")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER
+      "Kestrune maintainers <maintainers@users.noreply.c-seed-9edc638c.example>")
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Prints every block of bytes that arrives on the \
-UART line of each attached CP2110 bridge, through the open bridge library over hidraw \
-that the package includes.")
+  # The synopsis comes first, from CPACK_PACKAGE_DESCRIPTION_SUMMARY; Debian
+  # wants the lines below it to fit 80 columns.
+  string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
+         "Kestrune finds every attached CP2110 HID-to-UART bridge, sets its serial"
+         "line to 9600 baud 8N1 and prints every block of bytes that arrives on it,"
+         "in hex and as the numbers a tag reader's tags stand for. It only listens."
+         "Station mode watches many readers at once, picks up readers plugged in"
+         "later, and can write JSON Lines for a message broker."
+         "The package brings the open bridge library, which speaks to the bridges"
+         "through the kernel's hidraw interface, a udev rule that gives the group"
+         "plugdev access to them, and a systemd unit for a station, not enabled.")
   # Dependencies from the libraries the program and the open library link.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_STRIP_FILES ON)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the Debian package of a Linux build, installs it with apt as an
-# operator would, and runs the installed program: on the simulated bridge of
-# the build it must print the demo exactly, and on its own it must bind the
-# open bridge library that the package brings. Its station service must be
+# Makes the Debian package of a Linux build, checks it with lintian (no
+# error, no warning), installs it with apt as an operator would, and runs the
+# installed program: on the simulated bridge of the build it must print the
+# demo exactly, and on its own it must bind the open bridge library that the
+# package brings. Its station service must be
 # a valid unit, installed but not enabled, never running as root; removing
 # the package keeps only the administrator's arguments, purging it leaves
 # nothing. Runs as root, or through sudo.
@@ -18,6 +19,11 @@ rm -f "$build"/kestrune_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 packages=("$build"/kestrune_*.deb)
 [ ${#packages[@]} -eq 1 ] || { echo "check_deb: expected one package, found: ${packages[*]}" >&2; exit 1; }
+fail() { echo "check_deb: $*" >&2; exit 1; }
+
+# Debian's own checks of a package: any error or warning fails (its
+# informational tags do not).
+linted=$(lintian --fail-on error,warning "${packages[0]}" 2>&1) || fail "lintian: $linted"
 
 "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${packages[0]}" >/dev/null 2>&1
 trap '"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kestrune >/dev/null 2>&1 || true' EXIT
@@ -25,15 +31,18 @@ trap '"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq ke
 for file in /usr/bin/kestrune /usr/lib/kestrune/libSLABHIDtoUART.so \
             /usr/lib/udev/rules.d/60-kestrune-cp2110.rules \
             /usr/share/doc/kestrune/open-bridge/README.md \
-            /usr/lib/systemd/system/kestrune.service /etc/default/kestrune; do
-  dpkg -L kestrune | grep -qx "$file" || { echo "check_deb: the package lacks $file" >&2; exit 1; }
+            /usr/lib/systemd/system/kestrune.service /etc/default/kestrune \
+            /usr/share/doc/kestrune/README /usr/share/doc/kestrune/copyright \
+            /usr/share/doc/kestrune/changelog.gz /usr/share/man/man1/kestrune.1.gz; do
+  dpkg -L kestrune | grep -qx "$file" || fail "the package lacks $file"
 done
-fail() { echo "check_deb: $*" >&2; exit 1; }
+[ "$(man -w kestrune 2>&1)" = /usr/share/man/man1/kestrune.1.gz ] ||
+  fail "man finds no kestrune(1): $(man -w kestrune 2>&1)"
 unit=/usr/lib/systemd/system/kestrune.service
 
-# The unit as installed, its program in place. systemd-analyze reports a
-# misspelt key or a bad value on its output and still exits 0: any output
-# fails.
+# The unit as installed, its program and manual page in place.
+# systemd-analyze reports a misspelt key, a bad value or a missing manual
+# page on its output and still exits 0: any output fails.
 verified=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify failed: $verified"
 [ -z "$verified" ] || fail "systemd-analyze verify warns about $unit: $verified"
 dpkg-query -W -f='${Conffiles}\n' kestrune | grep -q '^ /etc/default/kestrune ' ||
@@ -92,5 +101,5 @@ for file in /etc/default/kestrune "$link"; do
   [ ! -e "$file" ] && [ ! -L "$file" ] || fail "$file is still there after a purge"
 done
 ! getent passwd kestrune >/dev/null || fail "an account kestrune is left after a purge"
-echo "check_deb: $(basename "${packages[0]}") installs, its program runs from /usr/bin, its unit" \
+echo "check_deb: $(basename "${packages[0]}") passes lintian, installs, its program runs from /usr/bin, its unit" \
   "verifies, is not enabled, and is gone after a purge"

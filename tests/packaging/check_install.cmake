@@ -53,7 +53,8 @@ if(WINDOWS)
     expect_files(open_bridge README.txt ${LIBRARY} ${PROGRAM})
   endif()
 else()
-  expect_files(program bin/${PROGRAM} share/doc/kestrune/README.md)
+  expect_files(program bin/${PROGRAM} share/doc/kestrune/README share/doc/kestrune/changelog.gz
+               share/doc/kestrune/copyright share/man/man1/kestrune.1.gz)
   expect_files(simulated_bridge bin/${LIBRARY})
   if(OPEN_BRIDGE)
     expect_files(open_bridge lib/kestrune/${LIBRARY} lib/udev/rules.d/60-kestrune-cp2110.rules
