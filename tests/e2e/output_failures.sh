@@ -48,6 +48,17 @@ program_errors() {
   tr -d '\r' < "$1" | grep -v '^wine: '
 }
 
+# expect_full_to_the_end NAME STATUS: a run onto /dev/full ended with status
+# 0, having said once that lines are left out and at the end how many.
+expect_full_to_the_end() {
+  [ "$2" = 0 ] || fail "$1: exit status $2, not 0"
+  local errors wanted
+  errors=$(program_errors "$work/$1.stderr")
+  wanted="kestrune: standard output is full: No space left on device; lines are left out until it takes them again
+kestrune: standard output was still full at the end; [0-9]+ lines were left out"
+  [[ $errors =~ ^$wanted$ ]] || fail "$1: standard error was: $errors"
+}
+
 wait_for() {
   local pattern=$1 file=$2 pid=$3
   local deadline=$((SECONDS + 100))
@@ -94,11 +105,7 @@ for format in human json; do
   kill -s INT $pid 2> /dev/null
   wait $pid
   status=$?
-  [ "$status" = 0 ] || fail "$name: exit status $status, not 0"
-  errors=$(program_errors "$work/$name.stderr")
-  wanted="kestrune: standard output is full: No space left on device; lines are left out until it takes them again
-kestrune: standard output was still full at the end; [0-9]+ lines were left out"
-  [[ $errors =~ ^$wanted$ ]] || fail "$name: standard error was: $errors"
+  expect_full_to_the_end "$name" "$status"
   check_calls "$name" "$calls"
 done
 
@@ -123,11 +130,7 @@ for format in human json; do
   name="full.list.$format"
   HIDUART_SIM_SCENARIO=$scenario "$@" "${args[@]}" > /dev/full 2> "$work/$name.stderr"
   status=$?
-  [ "$status" = 0 ] || fail "$name: exit status $status, not 0"
-  errors=$(program_errors "$work/$name.stderr")
-  wanted="kestrune: standard output is full: No space left on device; lines are left out until it takes them again
-kestrune: standard output was still full at the end; [0-9]+ lines were left out"
-  [[ $errors =~ ^$wanted$ ]] || fail "$name: standard error was: $errors"
+  expect_full_to_the_end "$name" "$status"
 done
 
 if [ $failures -gt 0 ]; then
