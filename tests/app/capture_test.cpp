@@ -51,6 +51,16 @@ bool ConnectScripted(const std::deque<fake::Read>& reads) {
   return connected;
 }
 
+// Options for a capture whose clock reads `now`, which the test moves on.
+CaptureOptions ClockedOptions(milliseconds gap, milliseconds dedupe,
+                              const CaptureClock::time_point& now) {
+  CaptureOptions options;
+  options.frameGap = gap;
+  options.dedupe = dedupe;
+  options.now = [&now] { return now; };
+  return options;
+}
+
 struct Case {
   const char* name;
   milliseconds gap;
@@ -150,11 +160,7 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
     ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
-    CaptureOptions options;
-    options.frameGap = c.gap;
-    options.dedupe = c.dedupe;
-    options.now = [&now] { return now; };
-    Capture capture(ConnectedDevice.handle, "S1", options);
+    Capture capture(ConnectedDevice.handle, "S1", ClockedOptions(c.gap, c.dedupe, now));
     testing::internal::CaptureStdout();
     bool failed = false;
     for (size_t read = 0; read < scripted && !failed; ++read) {
@@ -277,11 +283,7 @@ TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
     ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
-    CaptureOptions options;
-    options.frameGap = c.gap;
-    options.dedupe = c.dedupe;
-    options.now = [&now] { return now; };
-    Capture capture(ConnectedDevice.handle, "S1", options);
+    Capture capture(ConnectedDevice.handle, "S1", ClockedOptions(c.gap, c.dedupe, now));
     SetOutputFormat(OutputFormat::kJsonLines);
     testing::internal::CaptureStdout();
     for (size_t read = 0; read < scripted; ++read) {
