@@ -58,9 +58,12 @@ void AddVersion(JsonLine& line, const char* name, const LibraryVersion& version)
       .EndObject();
 }
 
+const char* BuildKind(const LibraryVersion& version) {
+  return version.release != 0 ? "Release" : "Debug";
+}
+
 void PrintVersion(const char* library, const LibraryVersion& version) {
-  Print("%s: Version %d.%d (%s)\n", library, version.major, version.minor,
-        version.release != 0 ? "Release" : "Debug");
+  Print("%s: Version %d.%d (%s)\n", library, version.major, version.minor, BuildKind(version));
 }
 
 // The first line of an output, a run's or a listing's: what wrote it, and
@@ -254,7 +257,7 @@ void PrintListedVersion(const char* label, const Given<LibraryVersion>& version)
     return;
   }
   Print("%s: %d.%d (%s)\n", label, version.value.major, version.value.minor,
-        version.value.release != 0 ? "Release" : "Debug");
+        BuildKind(version.value));
 }
 
 void AddListedVersion(JsonLine& line, const char* name, const Given<LibraryVersion>& version) {
@@ -307,12 +310,12 @@ void EmitListedBridge(const ListedBridge& bridge) {
     } else {
       Print("Bridge %u: serial \"%s\"\n", bridge.index, Printable(serial.value).text);
     }
+    // Of an index gone, nothing more was asked.
     for (const ListedField& field : kListedFields) {
       const Given<DeviceString>& text = bridge.strings[field.kind];
       if (gone) {
-        break;  // nothing more was asked
-      }
-      if (text.status != HID_UART_SUCCESS) {
+        break;
+      } else if (text.status != HID_UART_SUCCESS) {
         Print("  ");
         PrintNotGiven(field.label, text.status);
       } else {
