@@ -160,7 +160,9 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
     ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
-    Capture capture(ConnectedDevice.handle, "S1", ClockedOptions(c.gap, c.dedupe, now));
+    // The capture keeps a reference to its options.
+    const CaptureOptions options = ClockedOptions(c.gap, c.dedupe, now);
+    Capture capture(ConnectedDevice.handle, "S1", options);
     testing::internal::CaptureStdout();
     bool failed = false;
     for (size_t read = 0; read < scripted && !failed; ++read) {
@@ -283,7 +285,9 @@ TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
     ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
-    Capture capture(ConnectedDevice.handle, "S1", ClockedOptions(c.gap, c.dedupe, now));
+    // The capture keeps a reference to its options.
+    const CaptureOptions options = ClockedOptions(c.gap, c.dedupe, now);
+    Capture capture(ConnectedDevice.handle, "S1", options);
     SetOutputFormat(OutputFormat::kJsonLines);
     testing::internal::CaptureStdout();
     for (size_t read = 0; read < scripted; ++read) {
