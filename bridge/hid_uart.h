@@ -6,6 +6,17 @@
 // types are fixed-width so that the layout matches the vendor's library on
 // 64-bit Windows, where there is a single calling convention and exported
 // names carry no decoration.
+//
+// Threading. The program calls the library from several threads and keeps
+// to this contract; every implementation is safe under it:
+//   - HidUart_GetNumDevices, HidUart_GetString, HidUart_Open and HidUart_Close
+//     run one at a time: never two of them at once, from any threads;
+//   - the calls that take a handle run on one thread at a time for that
+//     handle (a reader thread owns it once it is connected); calls on
+//     different handles may run at once, and at once with the four above;
+//   - a handle is closed only once no other call on it runs, never while a
+//     read of it waits;
+//   - the two version calls may run at any time.
 #ifndef KESTRUNE_BRIDGE_HID_UART_H
 #define KESTRUNE_BRIDGE_HID_UART_H
 

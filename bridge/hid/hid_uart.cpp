@@ -60,7 +60,8 @@ const std::string* IdentityField(const Identity& identity, uint32_t kind) {
   }
 }
 
-// hidapi keeps global state while it lists and opens devices.
+// hidapi keeps global state while it lists, opens and closes devices: its
+// enumeration, opens and closes never overlap, whatever the caller does.
 std::mutex enumerationMutex;
 
 // Attached bridges matching the filters, in the order the system lists them.
@@ -496,7 +497,10 @@ HID_UART_STATUS HidUart_Close(HID_UART_DEVICE device) {
   // An unplugged bridge cannot be told to stop; it is released all the same.
   const DeviceAccess::Request request(bridge->access);
   const bool disabled = SetUartEnabled(bridge->device, false);
-  hid_close(bridge->device);
+  {
+    const std::lock_guard<std::mutex> lock(enumerationMutex);
+    hid_close(bridge->device);
+  }
   bridge->device = nullptr;
   return disabled ? HID_UART_SUCCESS : HID_UART_DEVICE_IO_FAILED;
 }

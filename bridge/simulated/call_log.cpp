@@ -70,8 +70,11 @@ void CallLog::Close() {
 }
 
 void CallLog::Write(const LogLine& line) {
+  if (file_ != nullptr) WriteText(line.Str());
+}
+
+void CallLog::WriteText(const std::string& text) {
   if (file_ == nullptr) return;
-  const std::string text = line.Str();
   std::fwrite(text.data(), 1, text.size(), file_);
   std::fputc('\n', file_);
   std::fflush(file_);

@@ -67,6 +67,8 @@ class CallLog {
   void Close();
   bool IsOpen() const { return file_ != nullptr; }
   void Write(const LogLine& line);
+  /// A line that is no call, such as a break of the threading contract.
+  void WriteText(const std::string& text);
 
  private:
   std::FILE* file_ = nullptr;

@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include "call_log.h"
@@ -53,17 +56,100 @@ DeviceTable& Loaded(Simulation& sim) {
   return *sim.table;
 }
 
+bool IsListingOp(Op op) {
+  return op == Op::GetNumDevices || op == Op::GetString || op == Op::Open || op == Op::Close;
+}
+
+/// The threading contract of hid_uart.h, checked from the caller's side: a
+/// call counts as running from the moment it is made, before it waits for
+/// the simulation's lock, so that two calls that may not overlap are caught
+/// even though the lock would have put them one after the other.
+class ContractWatch {
+ public:
+  /// Enters a call; returns what it breaks, or an empty string.
+  std::string Enter(Op op, HID_UART_DEVICE device) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::string breach;
+    if (IsListingOp(op)) {
+      if (listing_) {
+        breach = std::string(OpFunction(op)) + " while " + std::string(OpFunction(*listing_)) +
+                 " has not returned";
+      }
+      listing_ = op;
+      ++listingCalls_;
+    }
+    if (device != nullptr) {
+      const auto running = onHandle_.find(device);
+      if (running != onHandle_.end() && breach.empty()) {
+        breach = std::string(OpFunction(op)) + " on a handle while " +
+                 std::string(OpFunction(running->second.op)) + " on it has not returned";
+      }
+      auto& entry = onHandle_[device];
+      entry.op = op;
+      ++entry.calls;
+    }
+    return breach;
+  }
+  void Leave(Op op, HID_UART_DEVICE device) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (IsListingOp(op) && --listingCalls_ == 0) listing_.reset();
+    if (device != nullptr) {
+      const auto entry = onHandle_.find(device);
+      if (entry != onHandle_.end() && --entry->second.calls == 0) onHandle_.erase(entry);
+    }
+  }
+
+ private:
+  struct Running {
+    Op op = Op::Read;
+    int calls = 0;
+  };
+  std::mutex mutex_;
+  std::optional<Op> listing_;
+  int listingCalls_ = 0;
+  std::map<HID_UART_DEVICE, Running> onHandle_;
+};
+
+// Never destroyed, as the simulation.
+ContractWatch& TheContractWatch() {
+  static ContractWatch* watch = new ContractWatch;
+  return *watch;
+}
+
+/// Holds a call's place in the contract from before it takes the lock.
+class ContractGuard {
+ public:
+  ContractGuard(Op op, HID_UART_DEVICE device)
+      : op_(op), device_(device), breach_(TheContractWatch().Enter(op, device)) {}
+  ~ContractGuard() { TheContractWatch().Leave(op_, device_); }
+  ContractGuard(const ContractGuard&) = delete;
+  ContractGuard& operator=(const ContractGuard&) = delete;
+  const std::string& breach() const { return breach_; }
+
+ private:
+  Op op_;
+  HID_UART_DEVICE device_;
+  std::string breach_;
+};
+
 /// One call in progress: holds the lock, brings unplugs by time up to date,
 /// and on leaving runs the conditions that follow the call and logs it.
 class Call {
  public:
-  explicit Call(Op op)
-      : sim_(TheSimulation()),
+  explicit Call(Op op, HID_UART_DEVICE device = nullptr)
+      : guard_(op, device),
+        sim_(TheSimulation()),
         lock_(sim_.mutex),
         table_(Loaded(sim_)),
         generation_(sim_.generation),
         op_(op),
         line_(op, sim_.log.IsOpen()) {
+    if (!guard_.breach().empty()) {
+      // A test aid: the log, which tests read, and standard error.
+      sim_.log.WriteText("CONTRACT BROKEN: " + guard_.breach());
+      std::fprintf(stderr, "simulated bridge: threading contract broken: %s\n",
+                   guard_.breach().c_str());
+    }
     table_.Advance(Clock::now());
     if (IsGlobalOp(op)) number_ = table_.CountGlobalCall(op);
   }
@@ -122,7 +208,20 @@ class Call {
   /// Marks this call as one that waiting reads must look at.
   void Changed() { changed_ = true; }
 
+  /// A listing that takes as long as the scenario says, as a system's
+  /// enumeration of its devices may: the lock is let go meanwhile, so that
+  /// calls on opened handles go on.
+  void TakeListingTime() {
+    const Nanos takes = table_.GetScenario().listingTakes;
+    if (takes <= 0) return;
+    lock_.unlock();
+    std::this_thread::sleep_for(std::chrono::nanoseconds(takes));
+    lock_.lock();
+    table_.Advance(Clock::now());
+  }
+
  private:
+  ContractGuard guard_;
   Simulation& sim_;
   std::unique_lock<std::mutex> lock_;
   DeviceTable& table_;
@@ -201,6 +300,7 @@ HID_UART_STATUS GetHidLibraryVersion(std::uint8_t* major, std::uint8_t* minor,
 
 HID_UART_STATUS GetNumDevices(std::uint32_t* numDevices, std::uint16_t vid, std::uint16_t pid) {
   Call call(Op::GetNumDevices);
+  call.TakeListingTime();
   LogIfNull(call.Log(), "numDevices", numDevices);
   call.Log().Hex16("vid", vid).Hex16("pid", pid);
   if (const auto failure = call.GlobalFailure()) return call.Return(*failure);
@@ -213,6 +313,7 @@ HID_UART_STATUS GetNumDevices(std::uint32_t* numDevices, std::uint16_t vid, std:
 HID_UART_STATUS GetString(std::uint32_t deviceNum, std::uint16_t vid, std::uint16_t pid,
                           char* deviceString, std::uint32_t options) {
   Call call(Op::GetString);
+  call.TakeListingTime();
   call.Log().Number("deviceNum", deviceNum).Hex16("vid", vid).Hex16("pid", pid);
   LogIfNull(call.Log(), "deviceString", deviceString);
   call.Log().Number("options", options);
@@ -243,7 +344,7 @@ HID_UART_STATUS Open(HID_UART_DEVICE* device, std::uint32_t deviceNum, std::uint
 
 HID_UART_STATUS GetPartNumber(HID_UART_DEVICE device, std::uint8_t* partNumber,
                               std::uint8_t* version) {
-  Call call(Op::GetPartNumber);
+  Call call(Op::GetPartNumber, device);
   const auto status = call.Enter(device);
   LogIfNull(call.Log(), "partNumber", partNumber);
   LogIfNull(call.Log(), "version", version);
@@ -258,7 +359,7 @@ HID_UART_STATUS GetPartNumber(HID_UART_DEVICE device, std::uint8_t* partNumber,
 HID_UART_STATUS SetUartConfig(HID_UART_DEVICE device, std::uint32_t baudRate, std::uint8_t dataBits,
                               std::uint8_t parity, std::uint8_t stopBits,
                               std::uint8_t flowControl) {
-  Call call(Op::SetUartConfig);
+  Call call(Op::SetUartConfig, device);
   const auto status = call.Enter(device);
   call.Log().Number("baud", baudRate).Number("dataBits", dataBits).Number("parity", parity);
   call.Log().Number("stopBits", stopBits).Number("flowControl", flowControl);
@@ -275,7 +376,7 @@ HID_UART_STATUS SetUartConfig(HID_UART_DEVICE device, std::uint32_t baudRate, st
 HID_UART_STATUS GetUartConfig(HID_UART_DEVICE device, std::uint32_t* baudRate,
                               std::uint8_t* dataBits, std::uint8_t* parity, std::uint8_t* stopBits,
                               std::uint8_t* flowControl) {
-  Call call(Op::GetUartConfig);
+  Call call(Op::GetUartConfig, device);
   const auto status = call.Enter(device);
   LogIfNull(call.Log(), "baud", baudRate);
   LogIfNull(call.Log(), "dataBits", dataBits);
@@ -302,7 +403,7 @@ HID_UART_STATUS GetUartConfig(HID_UART_DEVICE device, std::uint32_t* baudRate,
 
 HID_UART_STATUS SetTimeouts(HID_UART_DEVICE device, std::uint32_t readTimeout,
                             std::uint32_t writeTimeout) {
-  Call call(Op::SetTimeouts);
+  Call call(Op::SetTimeouts, device);
   const auto status = call.Enter(device);
   call.Log().Number("readTimeout", readTimeout).Number("writeTimeout", writeTimeout);
   if (status) return call.Return(*status);
@@ -312,7 +413,7 @@ HID_UART_STATUS SetTimeouts(HID_UART_DEVICE device, std::uint32_t readTimeout,
 }
 
 HID_UART_STATUS GetOpenedString(HID_UART_DEVICE device, char* deviceString, std::uint32_t options) {
-  Call call(Op::GetOpenedString);
+  Call call(Op::GetOpenedString, device);
   const auto status = call.Enter(device);
   LogIfNull(call.Log(), "deviceString", deviceString);
   call.Log().Number("options", options);
@@ -326,7 +427,7 @@ HID_UART_STATUS GetOpenedString(HID_UART_DEVICE device, char* deviceString, std:
 HID_UART_STATUS Read(HID_UART_DEVICE device, std::uint8_t* buffer, std::uint32_t numBytesToRead,
                      std::uint32_t* numBytesRead) {
   const Clock::time_point start = Clock::now();
-  Call call(Op::Read);
+  Call call(Op::Read, device);
   const auto status = call.Enter(device);
   LogIfNull(call.Log(), "buffer", buffer);
   call.Log().Number("numBytesToRead", numBytesToRead);
@@ -389,7 +490,7 @@ HID_UART_STATUS Read(HID_UART_DEVICE device, std::uint8_t* buffer, std::uint32_t
 }
 
 HID_UART_STATUS Close(HID_UART_DEVICE device) {
-  Call call(Op::Close);
+  Call call(Op::Close, device);
   const auto status = call.Enter(device);
   if (status == HID_UART_INVALID_HANDLE) return call.Return(*status);
   // A close always lets go of the handle, even when it reports a failure.

@@ -139,6 +139,9 @@ struct Scenario {
   VersionReport hidLibrary;
   std::vector<FailRule> failures;  // global operations only
   std::vector<BridgeSetup> bridges;
+  /// How long each HidUart_GetNumDevices and HidUart_GetString call takes,
+  /// as a system's enumeration may: other calls go on meanwhile.
+  Nanos listingTakes = 0;
 };
 
 /// Device string of the given kind (1..6) of the bridge declared at position

@@ -377,6 +377,8 @@ constexpr Directive kDirectives[] = {
     {"hid-library-version", "hid-library-version MAJOR MINOR release|debug", false,
      [](Args& a, Target& t) { t.scenario.hidLibrary = ReadVersion(a); }},
     {"fail", "fail OPERATION STATUS [call N]", false, ReadFail},
+    {"listing-takes", "listing-takes TIME", false,
+     [](Args& a, Target& t) { t.scenario.listingTakes = a.Time(); }},
     {"bridge", "bridge \"SERIAL\"", false,
      [](Args& a, Target& t) {
        BridgeSetup declared;
