@@ -14,14 +14,6 @@ bool Readable(HID_UART_STATUS status) {
 
 }  // namespace
 
-std::chrono::milliseconds FramingReadTimeout(std::chrono::milliseconds frameGap, size_t bridges) {
-  constexpr std::chrono::milliseconds kShortest{1};
-  constexpr std::chrono::milliseconds kLongest{200};
-  const auto share =
-      frameGap / 2 / static_cast<std::chrono::milliseconds::rep>(std::max<size_t>(bridges, 1));
-  return std::clamp<std::chrono::milliseconds>(share, kShortest, kLongest);
-}
-
 Capture::Capture(HID_UART_DEVICE handle, std::string serial, const CaptureOptions& options)
     : handle_(handle),
       serial_(std::move(serial)),
@@ -66,45 +58,35 @@ uint32_t Capture::TakeRepeats() {
   return repeats;
 }
 
-Capture::Outcome Capture::Read() {
+Capture::Outcome Capture::Read(uint32_t request) {
+  request = std::clamp<uint32_t>(request, 1, kReadSize);
   // Zeroed before every read, so that a library claiming more bytes than it
   // placed shows zeros, never bytes of an earlier read as if they had just
   // arrived. The read never writes where pending bytes wait.
-  std::fill_n(readBuffer_.get(), kReadSize, uint8_t{0});
+  std::fill_n(readBuffer_.get(), request, uint8_t{0});
   uint32_t bytesRead = 0;
-  status_ = HidUart_Read(handle_, readBuffer_.get(), kReadSize, &bytesRead);
+  status_ = HidUart_Read(handle_, readBuffer_.get(), request, &bytesRead);
   if (!Readable(status_)) {
     // What came before the failure is whole as far as anyone can tell; what
     // the failing read placed may be anything.
     Flush();
     return Outcome::kFailed;
   }
-  const uint32_t count = std::min(bytesRead, kReadSize);
-  if (options_.frameGap.count() <= 0) {
-    if (count == 0) {
-      return Outcome::kQuiet;
-    }
-    Report(readBuffer_.get(), count, MomentNow());
-    return Outcome::kBytes;
-  }
-
-  const Moment moment = MomentNow();
-  const CaptureClock::time_point now = moment.at;
+  const uint32_t count = std::min(bytesRead, request);
   if (count == 0) {
-    // Nothing arrived since the previous read returned, and nothing had
-    // since the last bytes came either.
-    if (Pending() && now - lastBytesAt_ >= options_.frameGap) {
-      Flush();
-    }
     return Outcome::kQuiet;
+  }
+  const Moment moment = MomentNow();
+  if (options_.frameGap.count() <= 0) {
+    Report(readBuffer_.get(), count, moment);
+    return Outcome::kBytes;
   }
   uint32_t taken = 0;
   while (taken < count) {
     if (pendingSize_ == 0) {
       pendingMoment_ = moment;
     }
-    const uint32_t room = kReadSize - pendingSize_;
-    const uint32_t part = std::min(room, count - taken);
+    const uint32_t part = std::min(Room(), count - taken);
     std::memcpy(pending_.get() + pendingSize_, readBuffer_.get() + taken, part);
     pendingSize_ += part;
     taken += part;
@@ -112,7 +94,6 @@ Capture::Outcome Capture::Read() {
       Flush();
     }
   }
-  lastBytesAt_ = now;
   return Outcome::kBytes;
 }
 
@@ -122,11 +103,4 @@ void Capture::Flush() {
   }
   Report(pending_.get(), pendingSize_, pendingMoment_);
   pendingSize_ = 0;
-}
-
-std::optional<CaptureClock::time_point> Capture::DueAt() const {
-  if (!Pending() || options_.frameGap.count() <= 0) {
-    return std::nullopt;
-  }
-  return lastBytesAt_ + options_.frameGap;
 }

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "hid_uart.h"
@@ -25,8 +24,9 @@ struct CaptureOptions {
   /// bytes were read.
   bool timestamps = false;
   /// 0: the bytes of each read are one block, reported as soon as the read
-  /// returns. Otherwise a bridge's bytes are gathered until a read proves its
-  /// line quiet for this long, and blocks longer than kReadSize are cut.
+  /// returns. Otherwise a bridge's bytes are gathered into a block until its
+  /// line has been quiet for this long (the reader decides when: see
+  /// ReadPlan), and blocks longer than kReadSize are cut.
   std::chrono::milliseconds frameGap{0};
   /// 0: every block is reported. Otherwise a block whose bytes equal the
   /// previous block's, and whose first bytes came less than this after that
@@ -37,13 +37,6 @@ struct CaptureOptions {
   /// when empty (tests give their own).
   std::function<CaptureClock::time_point()> now;
 };
-
-/// The read time-out with which one thread reading `bridges` bridges in turn
-/// reads each of them at least twice per gap: half the gap shared among the
-/// bridges, at least 1 ms and at most the 200 ms a connection sets. Beyond
-/// half the gap's number of milliseconds in bridges, a turn of all of them
-/// lasts longer than half the gap.
-std::chrono::milliseconds FramingReadTimeout(std::chrono::milliseconds frameGap, size_t bridges);
 
 class Capture {
  public:
@@ -58,29 +51,26 @@ class Capture {
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 
-  /// One read of up to kReadSize bytes. Without framing a non-empty read is
-  /// reported at once. With framing its bytes join the pending block; every
-  /// kReadSize bytes gathered are reported at once, the rest starting the
-  /// next block; a read that returns nothing once the line has been quiet
-  /// for the gap reports the pending block. A read whose status is neither
-  /// success nor the read time-out reports the pending block, not its own
-  /// bytes, and returns kFailed. A count beyond the request is taken as the
-  /// request; bytes claimed but not placed show as zeros, never as bytes of
-  /// an earlier read.
-  Outcome Read();
+  /// One read of up to request bytes (1 to kReadSize). Without framing a
+  /// non-empty read is reported at once. With framing its bytes join the
+  /// pending block, which takes the time of the read that brought its first
+  /// bytes; every kReadSize bytes gathered are reported at once, the rest
+  /// starting the next block. A read whose status is neither success nor the
+  /// read time-out reports the pending block, not its own bytes, and returns
+  /// kFailed. A count beyond the request is taken as the request; bytes
+  /// claimed but not placed show as zeros, never as bytes of an earlier read.
+  Outcome Read(uint32_t request = kReadSize);
 
   /// Reports the pending block, if any, whole.
   void Flush();
-
-  /// When a read would prove the gap for the pending block; nothing when no
-  /// block is pending or framing is off.
-  std::optional<CaptureClock::time_point> DueAt() const;
 
   /// The number of blocks left out since the last block reported; counting
   /// starts again from 0.
   uint32_t TakeRepeats();
 
   bool Pending() const { return pendingSize_ > 0; }
+  /// Bytes the pending block can still take before it is cut.
+  uint32_t Room() const { return kReadSize - pendingSize_; }
   HID_UART_STATUS status() const { return status_; }
   HID_UART_DEVICE handle() const { return handle_; }
   const std::string& serial() const { return serial_; }
@@ -110,9 +100,6 @@ class Capture {
   uint32_t pendingSize_ = 0;
   // When the pending block's first bytes came.
   Moment pendingMoment_{};
-  // When the last read that returned bytes came back: the line has been
-  // quiet at least since then once a later read returns nothing.
-  CaptureClock::time_point lastBytesAt_{};
   // With dedupe: the previous block, whether reported or not, and when its
   // first bytes came; and how many blocks were left out since the last one
   // reported.

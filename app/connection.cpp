@@ -12,8 +12,6 @@ namespace {
 
 constexpr hiduart::UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
                                             HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
-constexpr uint32_t kReadTimeoutMs = 200;
-constexpr uint32_t kWriteTimeoutMs = 2000;
 
 // Identity strings in the order they are fetched.
 struct IdentityField {
@@ -112,7 +110,9 @@ bool ConnectBySerial(const char* serial) {
   if (readBack != kLineSetting) {
     return CloseAndReportFailure(serial, HID_UART_INVALID_PARAMETER);
   }
-  status = HidUart_SetTimeouts(ConnectedDevice.handle, kReadTimeoutMs, kWriteTimeoutMs);
+  status = HidUart_SetTimeouts(ConnectedDevice.handle,
+                               static_cast<uint32_t>(kConnectionReadTimeout.count()),
+                               kConnectionWriteTimeout);
   if (status != HID_UART_SUCCESS) {
     return CloseAndReportFailure(serial, status);
   }

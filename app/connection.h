@@ -2,10 +2,16 @@
 #ifndef KESTRUNE_APP_CONNECTION_H
 #define KESTRUNE_APP_CONNECTION_H
 
+#include <chrono>
 #include <cstdint>
 
 #include "device_text.h"
 #include "hid_uart.h"
+
+/// The time-outs a connection sets: a read's in milliseconds, and the write
+/// time-out, which every later change of the read time-out keeps.
+constexpr std::chrono::milliseconds kConnectionReadTimeout{200};
+constexpr uint32_t kConnectionWriteTimeout = 2000;
 
 /// The bridge opened last: its handle, part number and version, and the
 /// identity strings of the bridge connected last.

@@ -92,6 +92,9 @@ int main(int argc, char* argv[]) {
   // A run meant to last, often unattended: an output that has failed for
   // good stops it, with every bridge closed, so that it can be started again.
   WatchOutput();
+  // Readers never wait for standard output: a consumer that stalls holds
+  // the writer alone.
+  QueueOutput();
   EmitBanner();
   const FineTimerPeriod timerPeriod(true);
   // A block still being gathered when the operator stops the run is reported

@@ -4,10 +4,12 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "output_channel.h"
+#include "output_queue.h"
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -105,22 +107,44 @@ OutputChannel& Channel() {
   return channel;
 }
 
+// While set, events go through the queue to its writer thread; it is set
+// before any other thread prints and cleared after they have ended.
+std::unique_ptr<OutputQueue> queue;
+
+// What this thread printed since its last flush: one event.
+thread_local std::string event;
+
+void Take(const char* text, size_t size) {
+  if (queue) {
+    event.append(text, size);
+  } else {
+    Channel().Append(text, size);
+  }
+}
+
 void Append(const char* text, size_t size) {
 #if defined(_WIN32)
   if (linesEndedByHand) {
     size_t start = 0;
     for (size_t i = 0; i < size; ++i) {
       if (text[i] == '\n') {
-        Channel().Append(text + start, i - start);
-        Channel().Append("\r\n", 2);
+        Take(text + start, i - start);
+        Take("\r\n", 2);
         start = i + 1;
       }
     }
-    Channel().Append(text + start, size - start);
+    Take(text + start, size - start);
     return;
   }
 #endif
-  Channel().Append(text, size);
+  Take(text, size);
+}
+
+// The writer thread's write: true once standard output has failed for good.
+bool WriteQueued(const std::string& events) {
+  Channel().Append(events.data(), events.size());
+  Channel().Flush();
+  return Channel().gone();
 }
 
 }  // namespace
@@ -158,10 +182,30 @@ void Print(const char* format, ...) {
   va_end(args);
 }
 
-void WriteRaw(const char* bytes, size_t size) { Channel().Append(bytes, size); }
+void QueueOutput() {
+  if (!queue) {
+    queue = std::make_unique<OutputQueue>(kOutputQueueBytes, WriteQueued, TellStandardError);
+  }
+}
 
-void FlushOutput() { Channel().Flush(); }
+void WriteRaw(const char* bytes, size_t size) { Take(bytes, size); }
 
-bool OutputFailed() { return Channel().gone(); }
+void FlushOutput() {
+  if (!queue) {
+    Channel().Flush();
+    return;
+  }
+  queue->Push(std::move(event));
+  event.clear();
+}
 
-void FinishOutput() { Channel().Finish(); }
+bool OutputFailed() { return queue ? queue->failed() : Channel().gone(); }
+
+void FinishOutput() {
+  if (queue) {
+    FlushOutput();
+    queue->Stop();
+    queue.reset();
+  }
+  Channel().Finish();
+}

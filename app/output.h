@@ -29,6 +29,13 @@ void PrepareOutput();
 /// written is lost without a word.
 void WatchOutput();
 
+/// From now on what a thread prints up to its flush is one event, queued
+/// for a writer thread of its own (at most kOutputQueueBytes wait), so that
+/// no thread that prints ever waits for standard output. Events leave whole,
+/// in the order they were flushed. Call it before starting the threads that
+/// print, and FinishOutput after they have ended.
+void QueueOutput();
+
 /// Formats like printf onto standard output. Each "\n" of the result is
 /// written as CR LF on Windows, as text mode would, and as LF elsewhere.
 void Print(const char* format, ...) KESTRUNE_PRINTF(1, 2);
@@ -37,7 +44,8 @@ void Print(const char* format, ...) KESTRUNE_PRINTF(1, 2);
 /// translation: for machine formats whose lines end in LF everywhere.
 void WriteRaw(const char* bytes, size_t size);
 
-/// Hands everything printed since the last flush to the system in one write.
+/// Hands everything printed since the last flush to the system in one write
+/// (with QueueOutput: to the queue, as one event).
 /// While standard output has no room (a full disk), what cannot be written
 /// is left out and counted, and the rest of a flush it took only in part is
 /// written first once it has room again; each change is told on standard
@@ -48,8 +56,9 @@ void FlushOutput();
 /// Whether standard output has failed for good: the run should stop.
 bool OutputFailed();
 
-/// Flushes, and tells on standard error how many lines were left out if
-/// standard output still has no room at the end of the run.
+/// Flushes, writes every event queued and ends the writer thread, and tells
+/// on standard error how many lines were left out if standard output still
+/// has no room at the end of the run.
 void FinishOutput();
 
 #endif

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bridge_list.h"
-#include "capture.h"
+#include "bridge_reader.h"
 #include "connection.h"
 #include "events.h"
 #include "hid_uart.h"
@@ -19,37 +19,30 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// What a connection sets; the station only shortens it.
-constexpr milliseconds kLongestReadTimeout{200};
-constexpr milliseconds kShortestReadTimeout{1};
-constexpr uint32_t kWriteTimeoutMs = 2000;
-// The longest sleep before the stop request is looked at again.
-constexpr milliseconds kSleepSlice{100};
+// How often the stop request and the readers that ended are looked at.
+constexpr milliseconds kLookInterval{50};
+constexpr milliseconds kShortestRound{1};
 
 struct Watched {
-  std::unique_ptr<Capture> capture;
-  milliseconds readTimeout;
-  // Connected again after its reads failed, and silent since.
+  std::unique_ptr<BridgeReader> reader;
+  // Connected again after its reads failed.
   bool onProbation;
-  // Its read failed during this round; closed, and dropped after the round.
-  bool gone = false;
 };
 
 class Station {
  public:
-  explicit Station(const StationOptions& options) : options_(options) {}
+  explicit Station(const StationOptions& options) : options_(options) {
+    readers_.capture = options.capture;
+    readers_.unframedTimeout = std::clamp(options.round, kShortestRound, kConnectionReadTimeout);
+    readers_.tellDisconnection = true;
+  }
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
   bool Stopping() const { return options_.stopRequested && options_.stopRequested(); }
-  bool Idle() const { return watched_.empty(); }
-  bool Pending() const {
-    return std::any_of(watched_.begin(), watched_.end(), [](const Watched& bridge) {
-      return !bridge.gone && bridge.capture->Pending();
-    });
-  }
 
-  // Connects, in order, every serial string that is neither read nor held.
+  // Connects, in order, every serial string that is neither read nor held,
+  // and starts its reader.
   void ConnectNew(const std::vector<std::string>& serials) {
     for (const std::string& serial : serials) {
       if (Stopping()) {
@@ -58,15 +51,15 @@ class Station {
       if (IsWatched(serial) || held_.count(serial) != 0) {
         continue;
       }
-      if (ConnectBySerial(serial.c_str())) {
-        watched_.push_back(
-            Watched{std::make_unique<Capture>(ConnectedDevice.handle, serial, options_.capture),
-                    kLongestReadTimeout, lapsed_.count(serial) != 0});
-      } else {
+      if (!ConnectBySerial(serial.c_str())) {
         held_.insert(serial);
+        continue;
       }
+      watched_.push_back(
+          Watched{std::make_unique<BridgeReader>(ConnectedDevice.handle, serial, readers_),
+                  lapsed_.count(serial) != 0});
+      watched_.back().reader->Start();
     }
-    Retime();
   }
 
   // Lists the attached bridges: a held serial string that is no longer
@@ -86,123 +79,55 @@ class Station {
     ConnectNew(serials);
   }
 
-  // One read of every connected bridge, and out of turn of each bridge whose
-  // pending block is due: its proving read then ends when the gap does, not
-  // up to a round later. Returns whether any read gave bytes.
-  bool ReadRound() {
-    bool delivered = false;
-    for (size_t i = 0; i < watched_.size() && !Stopping(); ++i) {
-      ReadDue(delivered);
-      if (!watched_[i].gone && !Stopping()) {
-        ReadOne(watched_[i], delivered);
+  // Closes the bridges whose reads failed, their readers having ended.
+  void Reap() {
+    for (auto bridge = watched_.begin(); bridge != watched_.end();) {
+      BridgeReader& reader = *bridge->reader;
+      if (!reader.Ended()) {
+        ++bridge;
+        continue;
       }
+      reader.Join();
+      HidUart_Close(reader.handle());
+      if (bridge->onProbation && reader.Delivered()) {
+        lapsed_.erase(reader.serial());
+      }
+      if (!lapsed_.insert(reader.serial()).second) {
+        held_.insert(reader.serial());
+      }
+      bridge = watched_.erase(bridge);
     }
-    const auto gone = std::remove_if(watched_.begin(), watched_.end(),
-                                     [](const Watched& bridge) { return bridge.gone; });
-    if (gone != watched_.end()) {
-      watched_.erase(gone, watched_.end());
-      Retime();
-    }
-    return delivered;
-  }
-  // How long a round takes when every read waits out its time-out.
-  milliseconds QuietRound() const {
-    return ReadTimeout() * static_cast<milliseconds::rep>(watched_.size());
   }
 
+  // Stops every reader; once they have all ended, closes their bridges.
   void CloseAll() {
     for (const Watched& bridge : watched_) {
-      if (!bridge.gone) {
-        bridge.capture->Flush();
-        HidUart_Close(bridge.capture->handle());
-      }
+      bridge.reader->Stop();
+    }
+    for (const Watched& bridge : watched_) {
+      bridge.reader->Join();
+    }
+    for (const Watched& bridge : watched_) {
+      HidUart_Close(bridge.reader->handle());
     }
     watched_.clear();
   }
 
-  // Sleeps until the deadline, or less when a stop is requested meanwhile.
-  void SleepUntil(Clock::time_point deadline) const {
-    for (Clock::time_point now = Clock::now(); now < deadline && !Stopping(); now = Clock::now()) {
-      std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, kSleepSlice));
-    }
+  // Sleeps until the deadline, at least 1 ms and at most kLookInterval.
+  static void Wait(Clock::time_point deadline) {
+    std::this_thread::sleep_for(
+        std::clamp<Clock::duration>(deadline - Clock::now(), kShortestRound, kLookInterval));
   }
 
  private:
   bool IsWatched(const std::string& serial) const {
     return std::any_of(watched_.begin(), watched_.end(), [&serial](const Watched& bridge) {
-      return bridge.capture->serial() == serial;
+      return bridge.reader->serial() == serial;
     });
   }
 
-  // A read that fails reports what was pending, then the disconnection.
-  void ReadOne(Watched& bridge, bool& delivered) {
-    Capture& capture = *bridge.capture;
-    switch (capture.Read()) {
-      case Capture::Outcome::kQuiet:
-        return;
-      case Capture::Outcome::kBytes:
-        delivered = true;
-        if (bridge.onProbation) {
-          lapsed_.erase(capture.serial());
-          bridge.onProbation = false;
-        }
-        return;
-      case Capture::Outcome::kFailed:
-        break;
-    }
-    EmitDisconnected(capture.serial().c_str(), capture.status(), capture.TakeRepeats());
-    HidUart_Close(capture.handle());
-    if (!lapsed_.insert(capture.serial()).second) {
-      held_.insert(capture.serial());
-    }
-    bridge.gone = true;
-  }
-
-  // Reads every bridge whose read, started now, would end once its gap has
-  // passed. Each such read either reports the block or brings more bytes,
-  // which puts the bridge's due time a gap later: no bridge is read out of
-  // turn more than once a gap.
-  void ReadDue(bool& delivered) {
-    for (Watched& bridge : watched_) {
-      if (bridge.gone || Stopping()) {
-        continue;
-      }
-      const auto due = bridge.capture->DueAt();
-      if (due && *due - bridge.readTimeout <= Now()) {
-        ReadOne(bridge, delivered);
-      }
-    }
-  }
-
-  // The clock the captures measure gaps with.
-  CaptureClock::time_point Now() const {
-    return options_.capture.now ? options_.capture.now() : CaptureClock::now();
-  }
-
-  milliseconds ReadTimeout() const {
-    const size_t bridges = std::max<size_t>(watched_.size(), 1);
-    if (options_.capture.frameGap.count() > 0) {
-      return FramingReadTimeout(options_.capture.frameGap, bridges);
-    }
-    const milliseconds share = options_.round / static_cast<milliseconds::rep>(bridges);
-    return std::clamp<milliseconds>(share, kShortestReadTimeout, kLongestReadTimeout);
-  }
-
-  // Gives every bridge the read time-out for the number now connected. A
-  // bridge whose time-out cannot be set keeps the one it had, at most the
-  // connection's 200 ms: its reports are later, no more.
-  void Retime() {
-    const milliseconds timeout = ReadTimeout();
-    for (Watched& bridge : watched_) {
-      if (bridge.readTimeout != timeout) {
-        HidUart_SetTimeouts(bridge.capture->handle(), static_cast<uint32_t>(timeout.count()),
-                            kWriteTimeoutMs);
-        bridge.readTimeout = timeout;
-      }
-    }
-  }
-
   const StationOptions& options_;
+  ReaderOptions readers_;
   std::vector<Watched> watched_;
   // Serial strings not tried again until a listing no longer shows them:
   // their connection failed, or their reads failed twice with no byte in
@@ -237,28 +162,12 @@ void WatchStation(const StationOptions& options) {
 
   Clock::time_point nextSurvey = Clock::now() + options.survey;
   while (!station.Stopping()) {
-    // No bridge is read while they are listed, which takes tens of
-    // milliseconds and more on a busy machine: a block still waiting for its
-    // gap would take in what arrived after the gap as if it had come at once.
-    // A listing waits for a moment with no block pending, at most another
-    // interval, so that lines that are never quiet do not hold it off.
-    const Clock::time_point now = Clock::now();
-    if (now >= nextSurvey && (!station.Pending() || now >= nextSurvey + options.survey)) {
+    station.Reap();
+    if (Clock::now() >= nextSurvey) {
       station.Survey();
       nextSurvey = Clock::now() + options.survey;
     }
-    if (station.Idle()) {
-      station.SleepUntil(nextSurvey);
-      continue;
-    }
-    const Clock::time_point start = Clock::now();
-    const milliseconds quietRound = station.QuietRound();
-    // A library whose reads return at once with nothing would make this a
-    // busy loop: a round that was much shorter than its reads' time-outs
-    // and gave nothing is stretched to its due length.
-    if (!station.ReadRound() && Clock::now() - start < quietRound / 2) {
-      station.SleepUntil(std::min(start + quietRound, nextSurvey));
-    }
+    Station::Wait(nextSurvey);
   }
   station.CloseAll();
   FlushOutput();

@@ -1,8 +1,10 @@
 #include "sweep.h"
 
 #include <string>
+#include <thread>
 
 #include "bridge_list.h"
+#include "bridge_reader.h"
 #include "capture.h"
 #include "connection.h"
 #include "events.h"
@@ -11,7 +13,8 @@
 
 namespace {
 
-constexpr uint32_t kWriteTimeoutMs = 2000;
+// How often a framed sweep looks at the stop request while its reader runs.
+constexpr std::chrono::milliseconds kLookInterval{50};
 
 bool Stopping(const SweepOptions& options) {
   return options.stopRequested && options.stopRequested();
@@ -20,14 +23,6 @@ bool Stopping(const SweepOptions& options) {
 // Reads the bridge just connected until it fails or a stop is requested.
 // Returns false on a stop.
 bool CaptureBlocks(const std::string& serial, const SweepOptions& options) {
-  if (options.capture.frameGap.count() > 0) {
-    // Reads short enough to see the gap; a bridge that refuses keeps the
-    // connection's time-out, which only makes the gap that holds longer.
-    HidUart_SetTimeouts(
-        ConnectedDevice.handle,
-        static_cast<uint32_t>(FramingReadTimeout(options.capture.frameGap, 1).count()),
-        kWriteTimeoutMs);
-  }
   Capture capture(ConnectedDevice.handle, serial, options.capture);
   while (!Stopping(options)) {
     if (capture.Read() == Capture::Outcome::kFailed) {
@@ -36,6 +31,21 @@ bool CaptureBlocks(const std::string& serial, const SweepOptions& options) {
   }
   capture.Flush();
   return false;
+}
+
+// The same, framed: a reader thread of its own reads the bridge, as in
+// station mode, so that the gap is proven by the bridge's reads alone.
+bool CaptureFramedBlocks(const std::string& serial, const SweepOptions& options) {
+  ReaderOptions readerOptions;
+  readerOptions.capture = options.capture;
+  BridgeReader reader(ConnectedDevice.handle, serial, readerOptions);
+  reader.Start();
+  while (!reader.Ended() && !Stopping(options)) {
+    std::this_thread::sleep_for(kLookInterval);
+  }
+  reader.Stop();
+  reader.Join();
+  return reader.Failed();
 }
 
 }  // namespace
@@ -52,6 +62,7 @@ void SweepDevices(const SweepOptions& options) {
   }
   EmitCount(count);
 
+  const bool framed = options.capture.frameGap.count() > 0;
   for (const std::string& serial : CollectSerials(count)) {
     if (Stopping(options)) {
       break;
@@ -59,7 +70,8 @@ void SweepDevices(const SweepOptions& options) {
     if (!ConnectBySerial(serial.c_str())) {
       continue;
     }
-    const bool goOn = CaptureBlocks(serial, options);
+    const bool goOn =
+        framed ? CaptureFramedBlocks(serial, options) : CaptureBlocks(serial, options);
     HidUart_Close(ConnectedDevice.handle);
     if (!goOn) {
       break;

@@ -8,8 +8,8 @@
 
 struct SweepOptions {
   /// How blocks are gathered and stamped. With a frame gap, each connected
-  /// bridge's read time-out is set to FramingReadTimeout(gap, 1) after its
-  /// connection.
+  /// bridge is read by a thread of its own (BridgeReader), which sets the
+  /// read time-outs its reads need; the calling thread waits for it.
   CaptureOptions capture;
   /// Asked between reads; once it answers true the sweep reports what is
   /// pending, closes the bridge it reads and returns. Empty: never.

@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "bridge_reader.h"
 #include "connection.h"
 #include "events.h"
 #include "fake_bridge.h"
+#include "read_plan.h"
 #include "report_model.h"
 
 namespace {
@@ -70,7 +72,11 @@ struct Case {
   milliseconds dedupe{0};
 };
 
-TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
+// A reader stepped one read at a time on the test's thread, each read taking
+// kReadTime on the capture's clock: with a gap, a read that brings bytes
+// starts the gathering, the next quiet read starts the proof, and a second
+// quiet read proves the gap.
+TEST(BridgeReader, GathersBlocksUntilTheLineIsQuietForTheGap) {
   const Bytes tag = {0x12, 0x34, 0x56, 0x78, 0x9A};
   const Bytes other = {0x01, 0x02, 0x03, 0x04, 0x05};
   const Bytes six = Counting(0x40, 600);
@@ -106,10 +112,10 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
        {{HID_UART_SUCCESS, Counting(0, 1000), {}}, Quiet(), Quiet()},
        {Counting(0, 1000)},
        false},
-      {"a count beyond what was placed shows zeros and leaves pending bytes alone",
+      {"a count beyond what was placed shows zeros and never reaches past the block's room",
        milliseconds(20),
        {Got({0xAA, 0xBB, 0xCC}), {HID_UART_READ_TIMED_OUT, {0xDD}, 5000}, Quiet(), Quiet()},
-       {Join(Bytes{0xAA, 0xBB, 0xCC, 0xDD}, Bytes(996, 0)), Bytes(3, 0)},
+       {Join(Bytes{0xAA, 0xBB, 0xCC, 0xDD}, Bytes(996, 0))},
        false},
       {"a failing read reports what was pending, not its own bytes",
        milliseconds(20),
@@ -126,11 +132,10 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
        {Got(tag), Quiet(), Quiet(), Got(other)},
        {tag, other},
        false},
-      {"a gap longer than the reads' turn waits for enough quiet",
+      {"a byte during the proof joins the block and gathering starts again",
        milliseconds(45),
-       {Got(tag), Quiet(), Quiet(), Quiet(), Quiet(), Got(other), Quiet(), Quiet(), Quiet(),
-        Quiet(), Quiet()},
-       {Join(tag, other)},
+       {Got(tag), Quiet(), Got({0x01}), Got({0x02, 0x03}), Quiet(), Quiet(), Quiet()},
+       {Join(tag, {0x01, 0x02, 0x03})},
        false},
       {"a tag held in the field is reported once, and again after it was away",
        milliseconds(20),
@@ -142,8 +147,8 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
        milliseconds(100)},
       {"repeats left out count as the previous block: a tag held long stays out",
        milliseconds(20),
-       {Got(tag), Quiet(), Quiet(), Quiet(), Quiet(), Quiet(), Quiet(), Got(tag), Quiet(), Quiet(),
-        Quiet(), Quiet(), Quiet(), Quiet(), Got(tag), Quiet(), Quiet()},
+       {Got(tag), Quiet(), Quiet(), Quiet(), Quiet(), Quiet(), Got(tag), Quiet(), Quiet(), Quiet(),
+        Quiet(), Quiet(), Got(tag), Quiet(), Quiet()},
        {tag},
        false,
        milliseconds(75)},
@@ -156,21 +161,21 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const size_t scripted = c.reads.size();
     ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
-    // The capture keeps a reference to its options.
-    const CaptureOptions options = ClockedOptions(c.gap, c.dedupe, now);
-    Capture capture(ConnectedDevice.handle, "S1", options);
+    // The reader keeps a reference to its options.
+    ReaderOptions options;
+    options.capture = ClockedOptions(c.gap, c.dedupe, now);
+    BridgeReader reader(ConnectedDevice.handle, "S1", options);
     testing::internal::CaptureStdout();
     bool failed = false;
-    for (size_t read = 0; read < scripted && !failed; ++read) {
+    while (!fake::State().bridges[0].reads.empty() && !failed) {
       now += kReadTime;
-      failed = capture.Read() == Capture::Outcome::kFailed;
+      failed = !reader.Step();
     }
     if (!failed) {
-      capture.Flush();
+      reader.capture().Flush();
     }
     const std::string output = testing::internal::GetCapturedStdout();
 
@@ -180,10 +185,7 @@ TEST(Capture, GathersBlocksUntilTheLineIsQuietForTheGap) {
     }
     EXPECT_EQ(output, expected);
     EXPECT_EQ(failed, c.failed);
-    EXPECT_EQ(capture.Pending(), false);
-    for (const std::string& call : fake::CallsStartingWith("Read ")) {
-      EXPECT_NE(call.find(" request=1000 "), std::string::npos) << call;
-    }
+    EXPECT_EQ(reader.capture().Pending(), false);
   }
 }
 
@@ -210,11 +212,12 @@ std::vector<Reported> ReportedBlocks(const std::string& output) {
   return blocks;
 }
 
-TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
+TEST(BridgeReader, DedupeLeavesOutATagHeldInTheField) {
   const Bytes tag = {0x12, 0x34, 0x56, 0x78, 0x9A};
   const Bytes other = {0x00, 0x00, 0xBC, 0x61, 0x4E};
-  // Reads come 10 ms apart; with a gap of 20 ms a tag and two quiet reads
-  // are one block, whose time is that of its first read.
+  // Reads come 10 ms apart; a tag takes two (its first byte, then the
+  // rest), and two quiet reads prove its end; its time is that of its first
+  // byte.
   const auto held = [](const Bytes& bytes, int quiet) {
     std::deque<fake::Read> reads{Got(bytes)};
     reads.insert(reads.end(), static_cast<size_t>(quiet), Quiet());
@@ -257,13 +260,13 @@ TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
       {"each repeat counts from the previous one, reported or not",
        milliseconds(20),
        milliseconds(50),
-       join({held(tag, 3), held(tag, 3), held(tag, 3), held(tag, 3), held(tag, 3)}),
+       join({held(tag, 2), held(tag, 2), held(tag, 2), held(tag, 2), held(tag, 2)}),
        {{"123456789A", 0}},
        4},
       {"a tag away for the dedupe time is reported again",
        milliseconds(20),
        milliseconds(50),
-       join({held(tag, 3), held(tag, 8), held(tag, 3)}),
+       join({held(tag, 2), held(tag, 8), held(tag, 2)}),
        {{"123456789A", 0}, {"123456789A", 1}},
        0},
       {"a block that only starts like the previous one is another",
@@ -281,18 +284,19 @@ TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
   };
   for (const DedupeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const size_t scripted = c.reads.size();
     ASSERT_TRUE(ConnectScripted(c.reads));
 
     CaptureClock::time_point now{};
-    // The capture keeps a reference to its options.
-    const CaptureOptions options = ClockedOptions(c.gap, c.dedupe, now);
-    Capture capture(ConnectedDevice.handle, "S1", options);
+    // The reader keeps a reference to its options.
+    ReaderOptions options;
+    options.capture = ClockedOptions(c.gap, c.dedupe, now);
+    BridgeReader reader(ConnectedDevice.handle, "S1", options);
+    Capture& capture = reader.capture();
     SetOutputFormat(OutputFormat::kJsonLines);
     testing::internal::CaptureStdout();
-    for (size_t read = 0; read < scripted; ++read) {
+    while (!fake::State().bridges[0].reads.empty()) {
       now += kReadTime;
-      capture.Read();
+      reader.Step();
     }
     capture.Flush();
     const std::string output = testing::internal::GetCapturedStdout();
@@ -303,17 +307,42 @@ TEST(Capture, DedupeLeavesOutATagHeldInTheField) {
   }
 }
 
-TEST(Capture, ReadTimeoutsLetEveryBridgeBeReadTwicePerGap) {
-  struct Turn {
+// The read plan alone: outcomes in ('B' bytes, 'Q' quiet), the reads it
+// asks for ("1/250": one byte, 250 ms; "N/3": as many as fit, 3 ms), and
+// after which outcomes a block is proven ended ('E').
+TEST(ReadPlan, ProvesTheGapWithReadsThatReturnWhenABlockStartsOrEnds) {
+  struct PlanCase {
+    const char* name;
     long gapMs;
-    size_t bridges;
-    long timeoutMs;
+    const char* outcomes;
+    const char* reads;
+    const char* ends;
   };
-  const Turn turns[] = {{20, 1, 10}, {20, 2, 5},     {20, 16, 1},      {20, 64, 1},
-                        {1, 1, 1},   {1000, 1, 200}, {60000, 64, 200}, {20, 0, 10}};
-  for (const Turn& t : turns) {
-    EXPECT_EQ(FramingReadTimeout(milliseconds(t.gapMs), t.bridges).count(), t.timeoutMs)
-        << t.gapMs << " ms, " << t.bridges << " bridges";
+  const PlanCase cases[] = {
+      {"quiet while waiting", 20, "QQ", "1/250 1/250", ".."},
+      {"a tag: gathered, then the rest of the gap proven by one byte", 20, "BBQQQ",
+       "1/250 N/3 N/3 1/17 1/250", "...E."},
+      {"a byte during the proof is gathered with what follows", 20, "BQBQQ",
+       "1/250 N/3 1/17 N/3 1/17", "....E"},
+      {"a gathering read that brings bytes goes on gathering", 20, "BBBBQQ",
+       "1/250 N/3 N/3 N/3 N/3 1/17", ".....E"},
+      {"a short gap gathers for a quarter of it", 8, "BQQ", "1/250 N/2 1/6", "..E"},
+      {"the shortest gap still waits at least 1 ms each", 1, "BQQ", "1/250 N/1 1/1", "..E"},
+      {"a long gap gathers for 3 ms and proves the rest", 1000, "BQQ", "1/250 N/3 1/997", "..E"},
+  };
+  for (const PlanCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ReadPlan plan(milliseconds(c.gapMs));
+    std::string reads;
+    std::string ends;
+    for (const char* outcome = c.outcomes; *outcome != '\0'; ++outcome) {
+      const ReadPlan::Read next = plan.Next();
+      reads += (reads.empty() ? "" : " ") + std::string(next.many ? "N/" : "1/") +
+               std::to_string(next.timeout.count());
+      ends += plan.After(*outcome == 'B') ? 'E' : '.';
+    }
+    EXPECT_EQ(reads, c.reads);
+    EXPECT_EQ(ends, c.ends);
   }
 }
 

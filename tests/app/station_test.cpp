@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -12,6 +14,8 @@
 
 #include "connection.h"
 #include "fake_bridge.h"
+#include "output.h"
+#include "report_model.h"
 #include "sweep.h"
 #include "timestamp.h"
 
@@ -48,24 +52,52 @@ fake::Bridge& AddBridge(const std::string& serial, std::deque<fake::Read> reads)
 
 size_t Reads() { return fake::CallsStartingWith("Read ").size(); }
 
-// Runs the station, listing the bridges before every round, until `reads`
-// reads have been made; events[N] runs right after the Nth read. Returns what
-// it printed after the two version lines.
-std::string Watch(size_t reads, std::map<size_t, std::function<void()>> events = {}) {
-  fake::State().afterCall = [events](const std::string& call) {
-    const auto event = events.find(Reads());
-    if (call.rfind("Read ", 0) == 0 && event != events.end()) {
-      event->second();
+// Calls of an operation ("Read ", "Close ") on the handles of the bridge at
+// a position of State().bridges.
+size_t CallsOn(size_t bridge, const std::string& operation) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
+  size_t count = 0;
+  for (const std::string& call : fake::CallsStartingWith(operation + "handle=")) {
+    const size_t handle = std::stoul(call.substr(call.find('=') + 1));
+    if (handle <= fake::State().openedBridge.size() &&
+        fake::State().openedBridge[handle - 1] == bridge) {
+      ++count;
     }
-  };
-  StationOptions options;
-  options.round = std::chrono::milliseconds(1);
-  options.survey = std::chrono::milliseconds(0);
-  options.stopRequested = [reads] { return Reads() >= reads; };
+  }
+  return count;
+}
+
+// The station as the program runs it: its events through the output queue.
+std::string WatchQueued(const StationOptions& options) {
   testing::internal::CaptureStdout();
+  QueueOutput();
   WatchStation(options);
-  const std::string output = testing::internal::GetCapturedStdout();
-  return output.substr(output.find('\n', output.find('\n') + 1) + 1);
+  FinishOutput();
+  return testing::internal::GetCapturedStdout();
+}
+
+// The events of a run that concern one bridge, in order: its reports (each
+// whole, with what stands before the header) and the lines that name it.
+std::string Of(const std::string& serial, const std::string& output) {
+  std::string found;
+  size_t at = 0;
+  while (at < output.size()) {
+    size_t end = output.find('\n', at);
+    end = end == std::string::npos ? output.size() : end + 1;
+    const std::string line = output.substr(at, end - at);
+    const size_t header = line.find(">>>[DATA FROM " + serial + ",");
+    if (header != std::string::npos && header == line.find(">>>")) {
+      for (int more = 0; more < 4 && end < output.size(); ++more) {
+        end = output.find('\n', end) + 1;
+      }
+      found += output.substr(at, end - at);
+    } else if (line.find(" " + serial + "\n") != std::string::npos ||
+               line.find(" " + serial + ":") != std::string::npos) {
+      found += line;
+    }
+    at = end;
+  }
+  return found;
 }
 
 // Every handle opened was closed once, when the station returned.
@@ -86,34 +118,42 @@ class StationTest : public testing::Test {
   void TearDown() override { ExpectEveryHandleClosedOnce(); }
 };
 
-TEST_F(StationTest, ReadsEveryBridgeInTurnWithTheRoundShared) {
+TEST_F(StationTest, EachBridgeIsReadByAThreadOfItsOwnThatNeverWaitsForAnother) {
   AddBridge("A", {{0x12, {0xA1}, {}}, {0x12, {}, {}}, {0x00, {0xA2}, {}}});
   AddBridge("B", {{0x12, {0xB1}, {}}, {0x12, {0xB2}, {}}, {0x12, {}, {}}});
-  fake::State().bridges[0].reads.insert(fake::State().bridges[0].reads.end(), 10, {0x12, {}, {}});
-  fake::State().bridges[1].reads.insert(fake::State().bridges[1].reads.end(), 10, {0x12, {}, {}});
   AddBridge("A", Quiet(10));  // the same serial string again: left alone
-  EXPECT_EQ(Watch(8), "Number of connected CP2110 HID devices = 3\n" + Connected("A") +
-                          Connected("B") + Report("A", 0xA1) + Report("B", 0xB1) +
-                          Report("B", 0xB2) + Report("A", 0xA2));
+  // A's reads block until B has read all it had: were both read by one
+  // thread, or did a reader wait for the other, this would never end.
+  fake::State().afterCall = [](const std::string& call) {
+    if (call.rfind("Read handle=1 ", 0) == 0 && CallsOn(0, "Read ") == 1) {
+      while (CallsOn(1, "Read ") < 3) {
+        fake::Lock().unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fake::Lock().lock();
+      }
+    }
+  };
+  fake::State().bridges[0].reads.insert(fake::State().bridges[0].reads.end(), 5000, {0x12, {}, {}});
+  fake::State().bridges[1].reads.insert(fake::State().bridges[1].reads.end(), 5000, {0x12, {}, {}});
+  StationOptions options;
+  options.round = std::chrono::milliseconds(1);
+  options.survey = std::chrono::hours(1);
+  options.stopRequested = [] { return CallsOn(0, "Read ") >= 4 && CallsOn(1, "Read ") >= 4; };
+  const std::string output = WatchQueued(options);
+  fake::State().afterCall = nullptr;
+  EXPECT_NE(output.find("\nNumber of connected CP2110 HID devices = 3\n" + Connected("A")),
+            std::string::npos);
+  EXPECT_EQ(Of("A", output), "Connected to A\n" + Report("A", 0xA1) + Report("A", 0xA2));
+  EXPECT_EQ(Of("B", output), "Connected to B\n" + Report("B", 0xB1) + Report("B", 0xB2));
   EXPECT_EQ(fake::CallsStartingWith("Open").size(), 2u);
-  // The connections' 200 ms, then 1 ms each once both are connected.
-  EXPECT_EQ(fake::CallsStartingWith("SetTimeouts"),
-            (std::vector<std::string>{"SetTimeouts handle=1 read=200 write=2000 -> 0x00",
-                                      "SetTimeouts handle=2 read=200 write=2000 -> 0x00",
-                                      "SetTimeouts handle=1 read=1 write=2000 -> 0x00",
-                                      "SetTimeouts handle=2 read=1 write=2000 -> 0x00"}));
+  // The connection's 200 ms, then the round for every read, set once.
+  for (const char* handle : {"1", "2"}) {
+    const std::string prefix = std::string("SetTimeouts handle=") + handle;
+    EXPECT_EQ(fake::CallsStartingWith(prefix),
+              (std::vector<std::string>{prefix + " read=200 write=2000 -> 0x00",
+                                        prefix + " read=1 write=2000 -> 0x00"}));
+  }
 }
-
-// Bridges that fail, leave and come back, against one healthy bridge H.
-struct Comings {
-  const char* name;
-  std::deque<fake::Read> reads;  // of bridge X, whose first open may fail
-  HID_UART_STATUS openStatus;
-  std::map<size_t, std::function<void()>> events;  // by read of the run
-  size_t reads_;
-  std::string expected;  // after H's connection
-  size_t opensOfX;
-};
 
 fake::Bridge& X() { return fake::State().bridges[1]; }
 void Detach() { X().attached = false; }
@@ -122,33 +162,41 @@ void Attach() {
   X().failures.clear();
 }
 
+// Bridges that fail, leave and come back, against one healthy bridge H that
+// goes on being read. What X does is keyed to the calls that concern it
+// (its closes, the listings after them), never to the timing of threads.
 TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
-  const std::string xConnected = Connected("X");
+  const std::string xConnected = "Connected to X\n";
+  struct Comings {
+    const char* name;
+    std::deque<fake::Read> reads;  // of bridge X, whose first open may fail
+    HID_UART_STATUS openStatus;
+    // Calls of GetNumDevices (the count at the start, each connection's
+    // look-up and each listing) at which X is unplugged, and then plugged in
+    // again; 0: never.
+    size_t detachAt, attachAt;
+    size_t closesOfX;      // the station is stopped after this many
+    std::string expected;  // of X
+    size_t opensOfX;
+  };
   const Comings cases[] = {
-      {"a failed connection is not retried until the bridge was detached",
-       Quiet(50),
-       HID_UART_DEVICE_ACCESS_ERROR,
-       {{5, Detach}, {8, Attach}},
-       12,
-       "Error: X: Device access error\n" + xConnected,
-       2},
+      {"a failed connection is not retried until the bridge was detached", Quiet(5000),
+       HID_UART_DEVICE_ACCESS_ERROR, 5, 7, 0, "Error: X: Device access error\n" + xConnected, 2},
       {"a bridge unplugged and plugged in again is connected again",
        {{0x12, {0x01}, {}}},
        HID_UART_SUCCESS,
-       {{4,
-         [] {
-           Detach();
-           X().reads = Quiet(50);
-         }},
-        {7, Attach}},
-       12,
-       xConnected + Report("X", 0x01) + "Disconnected from X: Device I/O failed\n" + xConnected,
+       0,
+       0,
+       2,
+       xConnected + Report("X", 0x01) + "Disconnected from X: Device I/O failed\n" + xConnected +
+           "Disconnected from X: Device I/O failed\n",
        2},
       {"reads that fail twice with nothing between hold the bridge until detached",
        {{0x10, {}, {}}, {0x10, {0x55}, {}}, {0x12, {0x66}, {}}},
        HID_UART_SUCCESS,
-       {{9, Detach}, {10, Attach}},
-       14,
+       0,
+       0,
+       3,
        xConnected + "Disconnected from X: Read error\n" + xConnected +
            "Disconnected from X: Read error\n" + xConnected + Report("X", 0x66) +
            "Disconnected from X: Device I/O failed\n",
@@ -156,8 +204,9 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
       {"a byte read between two failures earns another connection",
        {{0x10, {}, {}}, {0x12, {0x77}, {}}, {0x14, {}, {}}, {0x14, {}, {}}},
        HID_UART_SUCCESS,
-       {},
-       14,
+       0,
+       0,
+       3,
        xConnected + "Disconnected from X: Read error\n" + xConnected + Report("X", 0x77) +
            "Disconnected from X: Device I/O failed\n" + xConnected +
            "Disconnected from X: Device I/O failed\n",
@@ -166,13 +215,43 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
   for (const Comings& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
-    AddBridge("H", Quiet(50));
+    AddBridge("H", Quiet(100000));
     AddBridge("X", c.reads);
     if (c.openStatus != HID_UART_SUCCESS) {
       X().failures["GetPartNumber"] = c.openStatus;
     }
-    const std::string output = Watch(c.reads_, c.events);
-    EXPECT_EQ(output, "Number of connected CP2110 HID devices = 2\n" + Connected("H") + c.expected);
+    // A bridge held is plugged out and in again once its second close has
+    // been made: two listings later.
+    size_t listings = 0;
+    size_t detachAt = c.detachAt;
+    size_t attachAt = c.attachAt;
+    fake::State().afterCall = [&](const std::string& call) {
+      if (call.rfind("Close ", 0) == 0 && CallsOn(1, "Close ") == 2 && c.closesOfX == 3) {
+        detachAt = listings + 1;
+        attachAt = listings + 2;
+      }
+      if (call.rfind("GetNumDevices", 0) == 0) {
+        ++listings;
+        if (listings == detachAt) {
+          Detach();
+        } else if (listings == attachAt) {
+          Attach();
+        }
+      }
+    };
+    StationOptions options;
+    options.round = std::chrono::milliseconds(1);
+    options.survey = std::chrono::milliseconds(0);
+    const size_t closes = c.closesOfX;
+    options.stopRequested = [closes] {
+      return closes > 0 ? CallsOn(1, "Close ") >= closes : CallsOn(1, "Read ") >= 1;
+    };
+    const std::string output = WatchQueued(options);
+    fake::State().afterCall = nullptr;
+    EXPECT_NE(output.find("\nNumber of connected CP2110 HID devices = 2\n" + Connected("H")),
+              std::string::npos);
+    EXPECT_EQ(Of("H", output), "Connected to H\n");
+    EXPECT_EQ(Of("X", output), c.expected);
     size_t opens = 0;
     for (size_t bridge : fake::State().openedBridge) {
       opens += bridge == 1 ? 1 : 0;
@@ -183,137 +262,115 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
 }
 
 std::string Block(const std::string& serial, const Bytes& bytes) {
-  std::string hex;
-  uint64_t value = 0;
-  for (uint8_t byte : bytes) {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", byte);
-    hex += digits;
-    value = (value << 8) | byte;
-  }
-  char text[200];
-  std::snprintf(text, sizeof text,
-                ">>>[DATA FROM %s, %zu BYTE]\n  0x%s\n  HEX (64-bit): %016llX\n"
-                "  Decimal (10 Digits): %010llu\n<<<\n",
-                serial.c_str(), bytes.size(), hex.c_str(), static_cast<unsigned long long>(value),
-                static_cast<unsigned long long>((value >> 16) & 0xFFFFFFFFu));
-  return text;
+  return reports::Report(serial, bytes);
 }
 
-// Framing in the station, on a clock that advances 1 ms with every read.
-TEST_F(StationTest, FramesEachBridgeAndReportsWhatIsPendingBeforeItEnds) {
+// Framing in the station: each bridge's blocks are decided by its own reads,
+// whatever the other bridges do, and a stop completes what is arriving.
+TEST_F(StationTest, FramesEachBridgeOnItsOwnAndCompletesBlocksAtAStop) {
   const fake::Read quiet{0x12, {}, {}};
   struct FramingCase {
     const char* name;
     std::deque<fake::Read> a, b;
-    size_t reads;
-    std::string expected;  // after the connections
+    bool aEndless;  // every read of A brings a byte: its block never ends by itself
+    std::string expectedA, expectedB;  // after "Connected to"
   };
   const FramingCase cases[] = {
       {"tags cut by reads are whole, each bridge on its own",
-       {{0x12, {0x12, 0x34}, {}},
-        {0x12, {0x56}, {}},
-        quiet,
-        quiet,
-        quiet,
-        quiet,
-        quiet,
-        quiet,
-        quiet,
-        quiet,
-        {0x12, {0x01}, {}}},
+       {{0x12, {0x12, 0x34}, {}}, {0x12, {0x56}, {}}, quiet, quiet, {0x12, {0x01}, {}}},
        {quiet, {0x12, {0xB1, 0xB2}, {}}, {0x12, {0xB3}, {}}},
-       30,
-       Block("A", {0x12, 0x34, 0x56}) + Block("B", {0xB1, 0xB2, 0xB3}) + Block("A", {0x01})},
+       false,
+       Block("A", {0x12, 0x34, 0x56}) + Block("A", {0x01}),
+       Block("B", {0xB1, 0xB2, 0xB3})},
       {"a block pending at a failed read comes before the disconnection",
        {{0x12, {0x12, 0x34}, {}}, {0x14, {0x99}, {}}},
-       Quiet(40),
-       30,
-       Block("A", {0x12, 0x34}) + "Disconnected from A: Device I/O failed\n"},
-      {"a stop reports every pending block",
-       {{0x12, {0xA1}, {}}},
-       {quiet, {0x12, {0xB1}, {}}},
-       4,
-       Block("A", {0xA1}) + Block("B", {0xB1})},
+       {},
+       false,
+       Block("A", {0x12, 0x34}) + "Disconnected from A: Device I/O failed\n",
+       ""},
+      {"a block still arriving at a stop is completed before the end, every other one too",
+       {},
+       {{0x12, {0xB1}, {}}},
+       true,
+       "",
+       Block("B", {0xB1})},
   };
   for (const FramingCase& c : cases) {
     SCOPED_TRACE(c.name);
     SetUp();
     AddBridge("A", c.a);
     AddBridge("B", c.b);
-    fake::State().bridges[0].reads.insert(fake::State().bridges[0].reads.end(), 40, quiet);
-    fake::State().bridges[1].reads.insert(fake::State().bridges[1].reads.end(), 40, quiet);
-    StationOptions options;
-    options.capture.frameGap = std::chrono::milliseconds(4);
-    options.capture.now = [] {
-      return CaptureClock::time_point(std::chrono::milliseconds(static_cast<long>(Reads())));
-    };
-    options.survey = std::chrono::hours(1);
-    const size_t reads = c.reads;
-    options.stopRequested = [reads] { return Reads() >= reads; };
-    testing::internal::CaptureStdout();
-    WatchStation(options);
-    const std::string output = testing::internal::GetCapturedStdout();
-    const std::string connected =
-        "Number of connected CP2110 HID devices = 2\n" + Connected("A") + Connected("B");
-    ASSERT_EQ(output.rfind(connected), output.find("Number"));
-    EXPECT_EQ(output.substr(output.find(connected) + connected.size()), c.expected);
-    ExpectEveryHandleClosedOnce();
-  }
-}
-
-// Nothing is read while the bridges are listed, so a listing waits while a
-// block is pending, but no longer than another interval. The capture clock
-// advances 1 ms a read; the interval of 400 ms is real time.
-TEST_F(StationTest, ListingsWaitForPendingBlocksButNotForever) {
-  struct ListingCase {
-    const char* name;
-    bool neverQuiet;  // every read brings a byte, so a block is always pending
-  };
-  const ListingCase cases[] = {{"a tag pending holds the listing back until reported", false},
-                               {"a line never quiet is listed after another interval", true}};
-  for (const ListingCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    SetUp();
-    fake::Bridge& bridge = AddBridge("A", {{0x12, {0x12}, {}}});
-    bridge.reads.insert(bridge.reads.end(), 40, fake::Read{0x12, {}, {}});
-    // Reads made before the first listing after the connection.
-    size_t readsBeforeListing = 0;
-    const bool neverQuiet = c.neverQuiet;
-    fake::State().afterCall = [&readsBeforeListing, neverQuiet](const std::string& call) {
-      if (call.rfind("GetNumDevices", 0) == 0 && Reads() > 0 && readsBeforeListing == 0) {
-        readsBeforeListing = Reads();
-      } else if (call.rfind("Read ", 0) == 0 && neverQuiet) {
-        fake::State().bridges[0].reads.push_front(fake::Read{0x12, {0x01}, {}});
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      } else if (call.rfind("Read ", 0) == 0 && Reads() == 1) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    const bool endless = c.aEndless;
+    for (fake::Bridge& bridge : fake::State().bridges) {
+      bridge.reads.insert(bridge.reads.end(), 100, quiet);
+    }
+    fake::State().afterCall = [endless](const std::string& call) {
+      if (endless && call.rfind("Read handle=1 ", 0) == 0) {
+        // A byte a millisecond, as on a line.
+        fake::State().bridges[0].reads.push_front({0x12, {0xA5}, {}});
+        fake::Lock().unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        fake::Lock().lock();
       }
     };
     StationOptions options;
     options.capture.frameGap = std::chrono::milliseconds(4);
-    options.capture.now = [] {
-      return CaptureClock::time_point(std::chrono::milliseconds(static_cast<long>(Reads())));
+    options.survey = std::chrono::hours(1);
+    options.stopRequested = [endless] {
+      // A sending for a while; else every scripted read taken, or A gone.
+      const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
+      const auto& bridges = fake::State().bridges;
+      if (endless) {
+        return CallsOn(0, "Read ") > 20;
+      }
+      return CallsOn(0, "Close ") > 0 ||
+             (bridges[0].reads.size() <= 100 && bridges[1].reads.size() <= 100);
     };
-    options.survey = std::chrono::milliseconds(400);
-    options.stopRequested = [&readsBeforeListing] {
-      return readsBeforeListing > 0 || Reads() >= 5000;
-    };
-    testing::internal::CaptureStdout();
-    WatchStation(options);
+    const std::string output = WatchQueued(options);
     fake::State().afterCall = nullptr;
-    const std::string output = testing::internal::GetCapturedStdout();
-    ASSERT_GT(readsBeforeListing, 0u);
-    if (c.neverQuiet) {
-      // Well before a block of 1000 bytes is complete.
-      EXPECT_LT(readsBeforeListing, 1000u);
+    const std::string ofA = Of("A", output);
+    if (c.aEndless) {
+      // One block, of A's bytes only, ended by the stop's grace, not cut.
+      const size_t bytes = std::count(ofA.begin(), ofA.end(), '\n') == 6
+                               ? std::stoul(ofA.substr(ofA.find(", ") + 2))
+                               : 0;
+      ASSERT_GT(bytes, 20u) << ofA;
+      EXPECT_EQ(ofA, "Connected to A\n" + Block("A", Bytes(bytes, 0xA5)));
     } else {
-      // The read at 1 ms brought the tag, the one at 5 ms proved the gap.
-      EXPECT_GE(readsBeforeListing, 5u);
-      EXPECT_NE(output.find(Block("A", {0x12})), std::string::npos);
+      EXPECT_EQ(ofA, "Connected to A\n" + c.expectedA);
     }
+    EXPECT_EQ(Of("B", output), "Connected to B\n" + c.expectedB);
     ExpectEveryHandleClosedOnce();
   }
+}
+
+// A listing that takes long (as hidapi's enumeration may) holds no reader:
+// the bridge connected goes on being read meanwhile.
+TEST_F(StationTest, ReadersGoOnWhileTheBridgesAreListed) {
+  AddBridge("A", Quiet(100000));
+  size_t readsDuringListing = 0;
+  bool listed = false;
+  fake::State().afterCall = [&](const std::string& call) {
+    if (call.rfind("GetNumDevices", 0) != 0 || CallsOn(0, "Read ") == 0 || listed) {
+      return;
+    }
+    const size_t before = CallsOn(0, "Read ");
+    fake::Lock().unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    fake::Lock().lock();
+    readsDuringListing = CallsOn(0, "Read ") - before;
+    listed = true;
+  };
+  StationOptions options;
+  options.round = std::chrono::milliseconds(1);
+  options.survey = std::chrono::milliseconds(0);
+  options.stopRequested = [&listed] {
+    const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
+    return listed;
+  };
+  WatchQueued(options);
+  fake::State().afterCall = nullptr;
+  EXPECT_GT(readsDuringListing, 0u);
 }
 
 // In station mode every line about one bridge names it, and with timestamps
@@ -324,26 +381,33 @@ TEST_F(StationTest, LinesNameTheirBridgeAndStartWithTheTimeOfTheirEvent) {
     const char* name;
     bool station;
     bool timestamps;
-    std::string expected;  // after the count; "T " where a time stands
+    // After the count; "T " where a time stands. In station mode, by
+    // bridge, each in the order of its events.
+    std::map<std::string, std::string> expected;
   };
   const std::string identity =
       "Vendor ID = 10C4, Product ID = EA80\nPart Number = 10, Version = 1\n"
       "Path = fake/0\nManufacturer = Maker\nProduct = Bridge\n";
   const LinesCase cases[] = {
-      {"station mode names the bridge of a failed connection", true, false,
-       identity +
-           "Connected to A\nError: B: Device access error\n"
-           "Failed to connect to C: Invalid parameter\nNot Connected\n" +
-           Report("A", 0xA1) + "Disconnected from A: Device I/O failed\n"},
-      {"station mode with timestamps", true, true,
-       identity +
-           "T Connected to A\nT Error: B: Device access error\n"
-           "T Failed to connect to C: Invalid parameter\nNot Connected\nT " +
-           Report("A", 0xA1) + "T Disconnected from A: Device I/O failed\n"},
-      {"the sweep's lines are unchanged, with timestamps too", false, true,
-       identity + "Connected to A\nT " + Report("A", 0xA1) +
-           "Error: Device access error\nFailed to connect to C: Invalid parameter\n"
-           "Not Connected\n"},
+      {"station mode names the bridge of a failed connection",
+       true,
+       false,
+       {{"A", "Connected to A\n" + Report("A", 0xA1) + "Disconnected from A: Device I/O failed\n"},
+        {"B", "Error: B: Device access error\n"},
+        {"C", "Failed to connect to C: Invalid parameter\n"}}},
+      {"station mode with timestamps",
+       true,
+       true,
+       {{"A",
+         "T Connected to A\nT " + Report("A", 0xA1) + "T Disconnected from A: Device I/O failed\n"},
+        {"B", "T Error: B: Device access error\n"},
+        {"C", "T Failed to connect to C: Invalid parameter\n"}}},
+      {"the sweep's lines are unchanged, with timestamps too",
+       false,
+       true,
+       {{"", identity + "Connected to A\nT " + Report("A", 0xA1) +
+                 "Error: Device access error\nFailed to connect to C: Invalid parameter\n"
+                 "Not Connected\n"}}},
   };
   for (const LinesCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -356,29 +420,40 @@ TEST_F(StationTest, LinesNameTheirBridgeAndStartWithTheTimeOfTheirEvent) {
     options.survey = std::chrono::hours(1);
     options.stopRequested = [] { return Reads() >= 2; };
     const std::string before = LocalTimestamp(std::chrono::system_clock::now()).text;
-    testing::internal::CaptureStdout();
+    std::string output;
     if (c.station) {
-      WatchStation(options);
+      output = WatchQueued(options);
     } else {
+      testing::internal::CaptureStdout();
       SweepDevices(SweepOptions{options.capture, {}});
+      output = testing::internal::GetCapturedStdout();
     }
-    std::string output = testing::internal::GetCapturedStdout();
     const std::string after = LocalTimestamp(std::chrono::system_clock::now()).text;
     output = output.substr(output.find("Number"));
     output = output.substr(output.find('\n') + 1);
-    // Each time is that of its event: within the run, never before the one
-    // printed above it.
     const std::regex stamp(R"(^\S+T\S+[+-]\d\d:\d\d )", std::regex::multiline);
-    std::string previous = before;
-    for (auto found = std::sregex_iterator(output.begin(), output.end(), stamp);
-         found != std::sregex_iterator(); ++found) {
-      std::string time = found->str();
-      time.pop_back();
-      EXPECT_LE(previous, time);
-      EXPECT_LE(time, after);
-      previous = time;
+    for (const auto& [serial, expected] : c.expected) {
+      SCOPED_TRACE(serial);
+      const std::string lines = serial.empty() ? output : Of(serial, output);
+      // Each time is that of its event: within the run, never before the
+      // one printed above it for the same bridge.
+      std::string previous = before;
+      for (auto found = std::sregex_iterator(lines.begin(), lines.end(), stamp);
+           found != std::sregex_iterator(); ++found) {
+        std::string time = found->str();
+        time.pop_back();
+        EXPECT_LE(previous, time);
+        EXPECT_LE(time, after);
+        previous = time;
+      }
+      EXPECT_EQ(std::regex_replace(lines, stamp, "T "), expected);
     }
-    EXPECT_EQ(std::regex_replace(output, stamp, "T "), c.expected);
+    if (c.station) {
+      // A connection's lines leave together, the identity first.
+      EXPECT_NE(std::regex_replace(output, stamp, "T ")
+                    .find(identity + (c.timestamps ? "T " : "") + "Connected to A\n"),
+                std::string::npos);
+    }
   }
 }
 
@@ -389,10 +464,8 @@ TEST_F(StationTest, ReadsThatReturnAtOnceDoNotMakeABusyLoop) {
   options.survey = std::chrono::milliseconds(1000);
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
   options.stopRequested = [end] { return std::chrono::steady_clock::now() >= end; };
-  testing::internal::CaptureStdout();
-  WatchStation(options);
-  testing::internal::GetCapturedStdout();
-  // Each round is stretched to the 100 ms its read should have waited.
+  WatchQueued(options);
+  // Each read is stretched to the 100 ms it should have waited.
   EXPECT_LE(Reads(), 5u);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 namespace fake {
 
@@ -11,9 +12,15 @@ Library& State() {
   return library;
 }
 
+std::recursive_mutex& Lock() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
 void Reset() { State() = Library{}; }
 
 std::vector<std::string> CallsStartingWith(const std::string& prefix) {
+  const std::lock_guard<std::recursive_mutex> lock(Lock());
   std::vector<std::string> found;
   for (const std::string& call : State().calls) {
     if (call.rfind(prefix, 0) == 0) {
@@ -134,6 +141,7 @@ using fake::State;
 extern "C" {
 
 HID_UART_STATUS HidUart_GetLibraryVersion(uint8_t* major, uint8_t* minor, HID_UART_BOOL* release) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const fake::Library& library = State();
   if (library.libraryVersionStatus == 0) {
     *major = library.libraryMajor;
@@ -145,6 +153,7 @@ HID_UART_STATUS HidUart_GetLibraryVersion(uint8_t* major, uint8_t* minor, HID_UA
 
 HID_UART_STATUS HidUart_GetHidLibraryVersion(uint8_t* major, uint8_t* minor,
                                              HID_UART_BOOL* release) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const fake::Library& library = State();
   if (library.hidVersionStatus == 0) {
     *major = library.hidMajor;
@@ -155,6 +164,7 @@ HID_UART_STATUS HidUart_GetHidLibraryVersion(uint8_t* major, uint8_t* minor,
 }
 
 HID_UART_STATUS HidUart_GetNumDevices(uint32_t* numDevices, uint16_t vid, uint16_t pid) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   fake::Library& library = State();
   HID_UART_STATUS status = 0;
   if (!library.numDevicesStatus.empty()) {
@@ -174,6 +184,7 @@ HID_UART_STATUS HidUart_GetNumDevices(uint32_t* numDevices, uint16_t vid, uint16
 
 HID_UART_STATUS HidUart_GetString(uint32_t deviceNum, uint16_t vid, uint16_t pid,
                                   char* deviceString, uint32_t options) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "GetString index=" + std::to_string(deviceNum) +
                            " vid=" + std::to_string(vid) + " pid=" + std::to_string(pid) +
                            " kind=" + std::to_string(options);
@@ -193,6 +204,7 @@ HID_UART_STATUS HidUart_GetString(uint32_t deviceNum, uint16_t vid, uint16_t pid
 
 HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16_t vid,
                              uint16_t pid) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "Open index=" + std::to_string(deviceNum) +
                            " vid=" + std::to_string(vid) + " pid=" + std::to_string(pid);
   fake::Library& library = State();
@@ -212,6 +224,7 @@ HID_UART_STATUS HidUart_Open(HID_UART_DEVICE* device, uint32_t deviceNum, uint16
 
 HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumber,
                                       uint8_t* version) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "GetPartNumber handle=" + std::to_string(fake::HandleNumber(device));
   Bridge* bridge = nullptr;
   const HID_UART_STATUS status = fake::Reach(device, "GetPartNumber", bridge);
@@ -224,6 +237,7 @@ HID_UART_STATUS HidUart_GetPartNumber(HID_UART_DEVICE device, uint8_t* partNumbe
 
 HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate, uint8_t dataBits,
                                       uint8_t parity, uint8_t stopBits, uint8_t flowControl) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "SetUartConfig handle=" + std::to_string(fake::HandleNumber(device)) +
                            " " + std::to_string(baudRate) + " " + std::to_string(dataBits) + " " +
                            std::to_string(parity) + " " + std::to_string(stopBits) + " " +
@@ -239,6 +253,7 @@ HID_UART_STATUS HidUart_SetUartConfig(HID_UART_DEVICE device, uint32_t baudRate,
 
 HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate, uint8_t* dataBits,
                                       uint8_t* parity, uint8_t* stopBits, uint8_t* flowControl) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "GetUartConfig handle=" + std::to_string(fake::HandleNumber(device));
   Bridge* bridge = nullptr;
   const HID_UART_STATUS status = fake::Reach(device, "GetUartConfig", bridge);
@@ -261,6 +276,7 @@ HID_UART_STATUS HidUart_GetUartConfig(HID_UART_DEVICE device, uint32_t* baudRate
 
 HID_UART_STATUS HidUart_SetTimeouts(HID_UART_DEVICE device, uint32_t readTimeout,
                                     uint32_t writeTimeout) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "SetTimeouts handle=" + std::to_string(fake::HandleNumber(device)) +
                            " read=" + std::to_string(readTimeout) +
                            " write=" + std::to_string(writeTimeout);
@@ -270,6 +286,7 @@ HID_UART_STATUS HidUart_SetTimeouts(HID_UART_DEVICE device, uint32_t readTimeout
 
 HID_UART_STATUS HidUart_GetOpenedString(HID_UART_DEVICE device, char* deviceString,
                                         uint32_t options) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "GetOpenedString handle=" + std::to_string(fake::HandleNumber(device)) +
                            " kind=" + std::to_string(options);
   Bridge* bridge = nullptr;
@@ -284,6 +301,7 @@ HID_UART_STATUS HidUart_GetOpenedString(HID_UART_DEVICE device, char* deviceStri
 
 HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t numBytesToRead,
                              uint32_t* numBytesRead) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const std::string call = "Read handle=" + std::to_string(fake::HandleNumber(device)) +
                            " request=" + std::to_string(numBytesToRead);
   Bridge* bridge = fake::Opened(device);
@@ -297,15 +315,24 @@ HID_UART_STATUS HidUart_Read(HID_UART_DEVICE device, uint8_t* buffer, uint32_t n
     }
     return Record(call, HID_UART_DEVICE_IO_FAILED);
   }
-  const fake::Read read = bridge->reads.front();
+  fake::Read read = bridge->reads.front();
   bridge->reads.pop_front();
   const size_t placed = std::min<size_t>(read.bytes.size(), numBytesToRead);
   std::copy_n(read.bytes.begin(), placed, buffer);
   *numBytesRead = read.reportedCount.value_or(static_cast<uint32_t>(placed));
+  if (placed < read.bytes.size() && !read.reportedCount &&
+      (read.status == HID_UART_SUCCESS || read.status == HID_UART_READ_TIMED_OUT)) {
+    // As on a line: what the request could not take waits for the next read,
+    // and this one returns filled.
+    read.bytes.erase(read.bytes.begin(), read.bytes.begin() + static_cast<std::ptrdiff_t>(placed));
+    bridge->reads.push_front(std::move(read));
+    return Record(call, HID_UART_SUCCESS);
+  }
   return Record(call, read.status);
 }
 
 HID_UART_STATUS HidUart_Close(HID_UART_DEVICE device) {
+  const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
   const size_t number = fake::HandleNumber(device);
   Bridge* bridge = nullptr;
   const HID_UART_STATUS status = fake::Reach(device, "Close", bridge);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +17,9 @@
 
 namespace fake {
 
-/// One scripted result of HidUart_Read.
+/// One scripted result of HidUart_Read. Bytes beyond the request of a read
+/// that succeeds or times out wait for the next read, as on a line; the read
+/// then returns filled.
 struct Read {
   HID_UART_STATUS status;
   std::vector<uint8_t> bytes;
@@ -83,7 +86,11 @@ struct Library {
 };
 
 /// The library state the twelve operations work on; Reset() starts afresh.
+/// Every operation holds Lock() while it runs, so that threads of the
+/// program may call them at once; a test that looks at State() while such
+/// threads run holds it too.
 Library& State();
+std::recursive_mutex& Lock();
 void Reset();
 
 /// Calls recorded so far whose text starts with prefix.
