@@ -84,8 +84,9 @@ void BridgeReader::Run() {
     if (quietReads_ != readsBefore && took * 2 < readTimeout_) {
       // A library whose reads return at once with nothing would make this a
       // busy loop, and could not prove any silence: the read is given its
-      // time.
-      std::this_thread::sleep_for(readTimeout_ - took);
+      // time, in whole milliseconds (Windows rounds a shorter sleep to none).
+      std::this_thread::sleep_for(
+          std::chrono::ceil<std::chrono::milliseconds>(readTimeout_ - took));
     }
   }
   ended_ = true;

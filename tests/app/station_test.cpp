@@ -418,7 +418,8 @@ TEST_F(StationTest, LinesNameTheirBridgeAndStartWithTheTimeOfTheirEvent) {
     StationOptions options;
     options.capture.timestamps = c.timestamps;
     options.survey = std::chrono::hours(1);
-    options.stopRequested = [] { return Reads() >= 2; };
+    // Once A's reads are done and C's connection has failed (its handle closed).
+    options.stopRequested = [] { return Reads() >= 2 && CallsOn(2, "Close ") >= 1; };
     const std::string before = LocalTimestamp(std::chrono::system_clock::now()).text;
     std::string output;
     if (c.station) {
