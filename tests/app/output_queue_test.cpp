@@ -16,6 +16,7 @@ class StalledOutput {
  public:
   bool Write(const std::string& events) {
     std::unique_lock<std::mutex> lock(mutex_);
+    waiting_ = true;
     changed_.wait(lock, [this] { return open_; });
     writes_.push_back(events);
     return failAfter_ >= 0 && static_cast<int>(writes_.size()) > failAfter_;
@@ -28,6 +29,10 @@ class StalledOutput {
     changed_.notify_all();
   }
   void FailAfter(int writes) { failAfter_ = writes; }
+  bool Waiting() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_;
+  }
   std::vector<std::string> Writes() {
     const std::lock_guard<std::mutex> lock(mutex_);
     return writes_;
@@ -37,6 +42,7 @@ class StalledOutput {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool open_ = false;
+  bool waiting_ = false;
   int failAfter_ = -1;
   std::vector<std::string> writes_;
 };
@@ -53,7 +59,8 @@ TEST(OutputQueue, CaptureNeverWaitsAndWhatCannotWaitIsCountedAndTold) {
   struct Case {
     const char* name;
     size_t bound;
-    // Pushed while the output is stalled, then after it opened.
+    // Pushed while the output is stalled (the first of them is then handed
+    // to the output, which holds it), then after it opened.
     std::vector<std::string> whileStalled, afterwards;
     int failAfter;        // writes that succeed before one fails for good; -1 never
     std::string written;  // everything that reached the output, in order
@@ -72,23 +79,23 @@ TEST(OutputQueue, CaptureNeverWaitsAndWhatCannotWaitIsCountedAndTold) {
        4096},
       {"beyond the bound events are left out whole, counted by their lines and told",
        100,
-       {Event('a', 5), Event('b', 4), Event('c', 3), Event('d', 2)},
+       {Event('a', 5), Event('b', 4), Event('c', 3), Event('d', 4)},
        {Event('e', 1)},
        -1,
-       Event('a', 5) + Event('b', 4) + Event('e', 1),
+       Event('a', 5) + Event('b', 4) + Event('c', 3) + Event('e', 1),
        {"output queue is full (100 bytes wait for standard output); lines are left out until it "
         "has room",
-        "output queue has room again; 5 lines were left out while it was full"},
+        "output queue has room again; 4 lines were left out while it was full"},
        4096},
       {"still full at the end: the count is told once the rest is written",
        50,
-       {Event('a', 5), Event('b', 2), Event('c', 2)},
+       {Event('a', 5), Event('b', 2), Event('c', 2), Event('d', 2)},
        {},
        -1,
-       Event('a', 5),
+       Event('a', 5) + Event('b', 2) + Event('c', 2),
        {"output queue is full (50 bytes wait for standard output); lines are left out until it "
         "has room",
-        "output queue was still full at the end; 4 lines were left out while it was full"},
+        "output queue was still full at the end; 2 lines were left out while it was full"},
        4096},
       {"an output failed for good takes nothing more, and nothing waits on it",
        1 << 20,
@@ -113,6 +120,9 @@ TEST(OutputQueue, CaptureNeverWaitsAndWhatCannotWaitIsCountedAndTold) {
         });
     for (const std::string& event : c.whileStalled) {
       queue.Push(event);  // would hang here if a push waited for the output
+      while (!output.Waiting()) {
+        std::this_thread::yield();
+      }
     }
     output.Open();
     if (c.failAfter >= 0) {

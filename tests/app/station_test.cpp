@@ -323,8 +323,9 @@ TEST_F(StationTest, FramesEachBridgeOnItsOwnAndCompletesBlocksAtAStop) {
       if (endless) {
         return CallsOn(0, "Read ") > 20;
       }
-      return CallsOn(0, "Close ") > 0 ||
-             (bridges[0].reads.size() <= 100 && bridges[1].reads.size() <= 100);
+      return fake::State().openedBridge.size() >= 2 &&
+             (CallsOn(0, "Close ") > 0 ||
+              (bridges[0].reads.size() <= 100 && bridges[1].reads.size() <= 100));
     };
     const std::string output = WatchQueued(options);
     fake::State().afterCall = nullptr;

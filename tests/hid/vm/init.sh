@@ -230,20 +230,26 @@ else
     "bytes from S1, $(wc -c < $OUT/station.S2.bin) from S2, in order)"
 fi
 
-# Station mode framing by silence: two bridges send tags at once, each byte in
-# a report of its own one character time after the one before (1.04 ms at
-# 9600 8N1), the tags at random spacings. Every report must be exactly one
-# tag, each bridge's tags in the order sent. The sender runs in this emulated
-# VM beside the program: it prints the widest gap it made inside a tag, and
-# the gap given to the program is well above what it can make, so that a
-# cut tag means the program's fault.
-# S2 goes on for longer than S1 can, so S1 is unplugged first.
+# Station mode framing by silence: four bridges send tags at once, each byte
+# in a report of its own one character time after the one before (1.04 ms at
+# 9600 8N1), the tags at random spacings, while the program lists the bridges
+# every second (hidapi's enumeration takes over 100 ms here). Every report
+# must be exactly one tag, each bridge's tags in the order sent. The senders
+# run in this emulated VM beside the program: each prints the widest gap it
+# made inside a tag, and the gap given to the program is well above what
+# they can make, so that a cut tag means the program's fault.
+# The bridges are unplugged in the order S1, S3, S2, S4, each well after the
+# one before.
 TAGS_ARGS=$(cat /etc/tags-args)
 TAGS_SPACING=$(cat /etc/tags-spacing)
 bridge station-tags S1 --tag-log $OUT/station-tags.S1.tags \
   wait-open sleep 300 tags 30 8 $TAGS_SPACING 21 sleep 300 unplug
 bridge station-tags S2 --tag-log $OUT/station-tags.S2.tags \
   wait-open sleep 300 tags 40 8 $TAGS_SPACING 42 sleep 4000 unplug
+bridge station-tags S3 --tag-log $OUT/station-tags.S3.tags \
+  wait-open sleep 300 tags 30 8 $TAGS_SPACING 63 sleep 2000 unplug
+bridge station-tags S4 --tag-log $OUT/station-tags.S4.tags \
+  wait-open sleep 300 tags 40 8 $TAGS_SPACING 84 sleep 7000 unplug
 cd $PROGRAM_DIR
 ./kestrune --watch $TAGS_ARGS > $OUT/station-tags.raw &
 station_pid=$!
@@ -279,9 +285,15 @@ elif ! cmp -s $OUT/station-tags.S1.tags $OUT/station-tags.reported.S1; then
 elif ! cmp -s $OUT/station-tags.S2.tags $OUT/station-tags.reported.S2; then
   fail station-tags "the reports of S2 are not its tags, one each, in order"
   diff $OUT/station-tags.S2.tags $OUT/station-tags.reported.S2
+elif ! cmp -s $OUT/station-tags.S3.tags $OUT/station-tags.reported.S3; then
+  fail station-tags "the reports of S3 are not its tags, one each, in order"
+  diff $OUT/station-tags.S3.tags $OUT/station-tags.reported.S3
+elif ! cmp -s $OUT/station-tags.S4.tags $OUT/station-tags.reported.S4; then
+  fail station-tags "the reports of S4 are not its tags, one each, in order"
+  diff $OUT/station-tags.S4.tags $OUT/station-tags.reported.S4
 else
-  echo "CASE station-tags: PASS ($(wc -l < $OUT/station-tags.S1.tags) tags from S1," \
-    "$(wc -l < $OUT/station-tags.S2.tags) from S2, each one report)"
+  echo "CASE station-tags: PASS ($(cat $OUT/station-tags.S*.tags | wc -l) tags from four" \
+    "bridges, each one report, while the bridges were listed every second)"
 fi
 
 cat $OUT/*.stderr 2>/dev/null
