@@ -1,8 +1,9 @@
 // Station mode under load, measured from outside the program:
-//   kestrune_station_bench PROGRAM BRIDGES SECONDS [frames|per-byte|quiet]
+//   kestrune_station_bench PROGRAM BRIDGES SECONDS [frames|per-byte|quiet [ARGUMENT...]]
 // writes a scenario of BRIDGES simulated bridges, each sending 5-byte frames
 // back to back at the 9600-baud line rate (960 bytes, 192 frames a second)
-// from 0.1 s after its open, runs PROGRAM --watch --frame-gap 0 on it with its output
+// from 0.1 s after its open, runs PROGRAM --watch --frame-gap 0 (or PROGRAM
+// ARGUMENT... when given) on it with its output
 // through a pipe, and stamps every line as it arrives. It prints the CPU time
 // the program used per second over SECONDS (after a second of settling), and
 // the delay from each frame's last byte to the arrival of the report that
@@ -41,7 +42,9 @@ double FrameEnd(long long k) {
 
 int main(int argc, char* argv[]) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: kestrune_station_bench PROGRAM BRIDGES SECONDS [quiet]\n");
+    std::fprintf(stderr,
+                 "usage: kestrune_station_bench PROGRAM BRIDGES SECONDS "
+                 "[frames|per-byte|quiet [ARGUMENT...]]\n");
     return 2;
   }
   const std::string program = argv[1];
@@ -67,10 +70,13 @@ int main(int argc, char* argv[]) {
       }
     }
   }
-  // One block per read, as the figures of bench/README.md were taken;
-  // framing is measured by kestrune_tag_bench.
-  bench::WatchedProgram watched =
-      bench::StartOnScenario(program, {"--watch", "--frame-gap", "0"}, scenario.str());
+  // One block per read unless told otherwise, as the figures of
+  // bench/README.md were taken; framing is measured by kestrune_tag_bench.
+  std::vector<std::string> arguments = {"--watch", "--frame-gap", "0"};
+  if (argc > 5) {
+    arguments.assign(argv + 5, argv + argc);
+  }
+  bench::WatchedProgram watched = bench::StartOnScenario(program, arguments, scenario.str());
   if (watched.output == nullptr) return 1;
   const pid_t pid = watched.pid;
   FILE* output = watched.output;
