@@ -373,6 +373,86 @@ TEST_F(Operations, CallLogRecordsArgumentsAndResults) {
             "HidUart_GetNumDevices numDevices=null vid=0x0000 pid=0x0000 -> 0x04\n");
 }
 
+// The threading contract, checked from the caller's side: a call made while
+// one it may not overlap has not returned is written to the log, however the
+// lock would have ordered them. The first call is made on a thread of its
+// own and lasts half a second (a read waiting for its time-out, or a slow
+// listing); the second is made 100 ms into it.
+TEST_F(Operations, CallLogFlagsCallsThatBreakTheThreadingContract) {
+  enum class Call { ReadA, ReadB, CloseA, Count, SerialString, OpenB };
+  struct Case {
+    const char* name;
+    Call first, second;
+    const char* flagged;  // the log's line, or "" when the two may overlap
+  };
+  const Case cases[] = {
+      {"a close while a read of the handle waits", Call::ReadA, Call::CloseA,
+       "CONTRACT BROKEN: HidUart_Close on a handle while HidUart_Read on it has not returned"},
+      {"two reads of one handle", Call::ReadA, Call::ReadA,
+       "CONTRACT BROKEN: HidUart_Read on a handle while HidUart_Read on it has not returned"},
+      {"a string fetched while the bridges are counted", Call::Count, Call::SerialString,
+       "CONTRACT BROKEN: HidUart_GetString while HidUart_GetNumDevices has not returned"},
+      {"an open while the bridges are counted", Call::Count, Call::OpenB,
+       "CONTRACT BROKEN: HidUart_Open while HidUart_GetNumDevices has not returned"},
+      {"reads of two handles may overlap", Call::ReadA, Call::ReadB, ""},
+      {"a listing may overlap a read", Call::ReadA, Call::Count, ""},
+  };
+  const std::string log = ::testing::TempDir() + "simulated_bridge_contract.log";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(log.c_str());
+    Use(c.first == Call::Count ? "listing-takes 0.5\nbridge \"A\"\nbridge \"B\"\n"
+                               : "bridge \"A\"\nbridge \"B\"\n",
+        log);
+    HID_UART_DEVICE a = nullptr;
+    ASSERT_EQ(Open(&a, 0, 0, 0), HID_UART_SUCCESS);
+    ASSERT_EQ(SetTimeouts(a, 500, 0), HID_UART_SUCCESS);
+    HID_UART_DEVICE b = nullptr;
+    if (c.second == Call::ReadB) {
+      ASSERT_EQ(Open(&b, 1, 0, 0), HID_UART_SUCCESS);
+      ASSERT_EQ(SetTimeouts(b, 10, 0), HID_UART_SUCCESS);
+    }
+    const auto make = [&](Call call) {
+      std::uint8_t byte = 0;
+      std::uint32_t count = 0;
+      char text[HID_UART_DEVICE_STRLEN] = {};
+      switch (call) {
+        case Call::ReadA:
+          Read(a, &byte, 1, &count);
+          break;
+        case Call::ReadB:
+          Read(b, &byte, 1, &count);
+          break;
+        case Call::CloseA:
+          Close(a);
+          break;
+        case Call::Count:
+          GetNumDevices(&count, 0, 0);
+          break;
+        case Call::SerialString:
+          GetString(0, 0, 0, text, HID_UART_GET_SERIAL_STR);
+          break;
+        case Call::OpenB:
+          Open(&b, 1, 0, 0);
+          break;
+      }
+    };
+    std::thread first([&] { make(c.first); });
+    std::this_thread::sleep_for(milliseconds(100));
+    make(c.second);
+    first.join();
+    Close(a);
+    if (b != nullptr) Close(b);
+    ResetToEnvironment();  // closes the log
+    std::ifstream in(log);
+    std::string flagged;
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("CONTRACT", 0) == 0) flagged += line;
+    }
+    EXPECT_EQ(flagged, c.flagged);
+  }
+}
+
 TEST_F(Operations, BrokenScenarioFileMeansNoBridges) {
   const std::string path = ::testing::TempDir() + "simulated_bridge_broken.scenario";
   std::ofstream(path) << "bridge \"S1\"\n  franme at 1 00\n";
