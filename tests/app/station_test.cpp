@@ -345,35 +345,6 @@ TEST_F(StationTest, FramesEachBridgeOnItsOwnAndCompletesBlocksAtAStop) {
   }
 }
 
-// A listing that takes long (as hidapi's enumeration may) holds no reader:
-// the bridge connected goes on being read meanwhile.
-TEST_F(StationTest, ReadersGoOnWhileTheBridgesAreListed) {
-  AddBridge("A", Quiet(100000));
-  size_t readsDuringListing = 0;
-  bool listed = false;
-  fake::State().afterCall = [&](const std::string& call) {
-    if (call.rfind("GetNumDevices", 0) != 0 || CallsOn(0, "Read ") == 0 || listed) {
-      return;
-    }
-    const size_t before = CallsOn(0, "Read ");
-    fake::Lock().unlock();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    fake::Lock().lock();
-    readsDuringListing = CallsOn(0, "Read ") - before;
-    listed = true;
-  };
-  StationOptions options;
-  options.round = std::chrono::milliseconds(1);
-  options.survey = std::chrono::milliseconds(0);
-  options.stopRequested = [&listed] {
-    const std::lock_guard<std::recursive_mutex> lock(fake::Lock());
-    return listed;
-  };
-  WatchQueued(options);
-  fake::State().afterCall = nullptr;
-  EXPECT_GT(readsDuringListing, 0u);
-}
-
 // In station mode every line about one bridge names it, and with timestamps
 // the line that says what happened starts with the time; the sweep's lines
 // stay as they are.

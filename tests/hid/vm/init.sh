@@ -275,22 +275,20 @@ cat $OUT/station-tags.stderr
 echo "----- BEGIN OUTPUT station-tags"
 cat $OUT/station-tags.raw
 echo "----- END OUTPUT station-tags"
+unreported=""
+for serial in S1 S2 S3 S4; do
+  cmp -s $OUT/station-tags.$serial.tags $OUT/station-tags.reported.$serial ||
+    unreported="$unreported $serial"
+done
 if [ "$(cat $OUT/station-tags.rc)" != 0 ]; then
   fail station-tags "exit code $(cat $OUT/station-tags.rc)"
 elif ! cmp -s $OUT/station-tags.expected $OUT/station-tags.lines; then
   fail station-tags "lines differ"; diff $OUT/station-tags.expected $OUT/station-tags.lines
-elif ! cmp -s $OUT/station-tags.S1.tags $OUT/station-tags.reported.S1; then
-  fail station-tags "the reports of S1 are not its tags, one each, in order"
-  diff $OUT/station-tags.S1.tags $OUT/station-tags.reported.S1
-elif ! cmp -s $OUT/station-tags.S2.tags $OUT/station-tags.reported.S2; then
-  fail station-tags "the reports of S2 are not its tags, one each, in order"
-  diff $OUT/station-tags.S2.tags $OUT/station-tags.reported.S2
-elif ! cmp -s $OUT/station-tags.S3.tags $OUT/station-tags.reported.S3; then
-  fail station-tags "the reports of S3 are not its tags, one each, in order"
-  diff $OUT/station-tags.S3.tags $OUT/station-tags.reported.S3
-elif ! cmp -s $OUT/station-tags.S4.tags $OUT/station-tags.reported.S4; then
-  fail station-tags "the reports of S4 are not its tags, one each, in order"
-  diff $OUT/station-tags.S4.tags $OUT/station-tags.reported.S4
+elif [ -n "$unreported" ]; then
+  fail station-tags "the reports of$unreported are not their tags, one each, in order"
+  for serial in $unreported; do
+    diff $OUT/station-tags.$serial.tags $OUT/station-tags.reported.$serial
+  done
 else
   echo "CASE station-tags: PASS ($(cat $OUT/station-tags.S*.tags | wc -l) tags from four" \
     "bridges, each one report, while the bridges were listed every second)"
