@@ -29,6 +29,10 @@ struct ReaderOptions {
 /// the gap, at most kLongestStopWait, and kStopGrace; past that it is
 /// reported as it stands.
 constexpr std::chrono::milliseconds kLongestStopWait{1000};
+
+/// How often the thread that owns the readers looks at the stop request and
+/// at readers that have ended.
+constexpr std::chrono::milliseconds kReaderLookInterval{50};
 constexpr std::chrono::milliseconds kStopGrace{50};
 
 class BridgeReader {

@@ -19,8 +19,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// How often the stop request and the readers that ended are looked at.
-constexpr milliseconds kLookInterval{50};
 constexpr milliseconds kShortestRound{1};
 
 struct Watched {
@@ -113,10 +111,10 @@ class Station {
     watched_.clear();
   }
 
-  // Sleeps until the deadline, at least 1 ms and at most kLookInterval.
+  // Sleeps until the deadline, at least 1 ms and at most kReaderLookInterval.
   static void Wait(Clock::time_point deadline) {
     std::this_thread::sleep_for(
-        std::clamp<Clock::duration>(deadline - Clock::now(), kShortestRound, kLookInterval));
+        std::clamp<Clock::duration>(deadline - Clock::now(), kShortestRound, kReaderLookInterval));
   }
 
  private:

@@ -13,9 +13,6 @@
 
 namespace {
 
-// How often a framed sweep looks at the stop request while its reader runs.
-constexpr std::chrono::milliseconds kLookInterval{50};
-
 bool Stopping(const SweepOptions& options) {
   return options.stopRequested && options.stopRequested();
 }
@@ -41,7 +38,7 @@ bool CaptureFramedBlocks(const std::string& serial, const SweepOptions& options)
   BridgeReader reader(ConnectedDevice.handle, serial, readerOptions);
   reader.Start();
   while (!reader.Ended() && !Stopping(options)) {
-    std::this_thread::sleep_for(kLookInterval);
+    std::this_thread::sleep_for(kReaderLookInterval);
   }
   reader.Stop();
   reader.Join();

@@ -29,14 +29,11 @@ std::string Connected(const std::string& serial) {
          serial + "\n";
 }
 
-std::string Report(const std::string& serial, uint8_t byte) {
-  char text[160];
-  std::snprintf(text, sizeof text,
-                ">>>[DATA FROM %s, 1 BYTE]\n  0x%02X\n  HEX (64-bit): %016X\n"
-                "  Decimal (10 Digits): 0000000000\n<<<\n",
-                serial.c_str(), byte, byte);
-  return text;
+// The report of a block, as the tests' own model of it prints.
+std::string Block(const std::string& serial, const Bytes& bytes) {
+  return reports::Report(serial, bytes);
 }
+std::string Report(const std::string& serial, uint8_t byte) { return Block(serial, {byte}); }
 
 std::deque<fake::Read> Quiet(size_t count) {
   return std::deque<fake::Read>(count, fake::Read{HID_UART_READ_TIMED_OUT, {}, {}});
@@ -259,10 +256,6 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
     EXPECT_EQ(opens, c.opensOfX);
     ExpectEveryHandleClosedOnce();
   }
-}
-
-std::string Block(const std::string& serial, const Bytes& bytes) {
-  return reports::Report(serial, bytes);
 }
 
 // Framing in the station: each bridge's blocks are decided by its own reads,
