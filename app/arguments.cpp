@@ -34,6 +34,48 @@ std::string NotMilliseconds(const char* flag, long largest, const char* value) {
                            : std::string(", not \"") + value + "\"");
 }
 
+// "65536", "64K", "64M", "1G": a typo must not pass for a size.
+std::optional<uint64_t> Bytes(const char* text) {
+  if (text == nullptr || *text == '\0' || std::strlen(text) > 14) {
+    return std::nullopt;
+  }
+  uint64_t value = 0;
+  const char* c = text;
+  for (; *c >= '0' && *c <= '9'; ++c) {
+    value = value * 10 + static_cast<uint64_t>(*c - '0');
+  }
+  if (c == text) {
+    return std::nullopt;
+  }
+  int shift = 0;
+  if (*c == 'K' || *c == 'k') {
+    shift = 10;
+  } else if (*c == 'M' || *c == 'm') {
+    shift = 20;
+  } else if (*c == 'G' || *c == 'g') {
+    shift = 30;
+  } else if (*c != '\0') {
+    return std::nullopt;
+  }
+  if (shift != 0 && *++c != '\0') {
+    return std::nullopt;
+  }
+  if (value > (kLargestSpoolBytes >> shift)) {
+    return std::nullopt;
+  }
+  value <<= shift;
+  if (value < kSmallestSpoolBytes || value > kLargestSpoolBytes) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// The options that take a text value as it is.
+struct TextOption {
+  const char* flag;
+  std::string Arguments::*field;
+};
+
 }  // namespace
 
 Arguments ParseArguments(int argc, const char* const argv[]) {
@@ -43,15 +85,59 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
   bool list = false;
   // The first option that says how to read bridges, which a listing does not.
   const char* readingOption = nullptr;
+  // The first option that needs --mqtt.
+  const char* brokerOption = nullptr;
+  static const TextOption kTextOptions[] = {
+      {"--mqtt-id", &Arguments::mqttId},
+      {"--mqtt-credentials", &Arguments::mqttCredentials},
+      {"--spool", &Arguments::spool},
+  };
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     const bool reading =
         std::strcmp(argument, "--frame-gap") == 0 || std::strcmp(argument, "--dedupe") == 0 ||
-        std::strcmp(argument, "--watch") == 0 || std::strcmp(argument, "--timestamps") == 0;
+        std::strcmp(argument, "--watch") == 0 || std::strcmp(argument, "--timestamps") == 0 ||
+        std::strncmp(argument, "--mqtt", 6) == 0 || std::strncmp(argument, "--spool", 7) == 0 ||
+        std::strcmp(argument, "--quiet") == 0;
     if (reading && readingOption == nullptr) {
       readingOption = argument;
     }
-    if (std::strcmp(argument, "--frame-gap") == 0) {
+    const TextOption* text = nullptr;
+    for (const TextOption& option : kTextOptions) {
+      if (std::strcmp(argument, option.flag) == 0) {
+        text = &option;
+      }
+    }
+    if (text != nullptr || std::strcmp(argument, "--spool-size") == 0 ||
+        std::strcmp(argument, "--quiet") == 0) {
+      brokerOption = brokerOption != nullptr ? brokerOption : argument;
+    }
+    if (text != nullptr || std::strcmp(argument, "--mqtt") == 0) {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+        parsed.action = Arguments::Action::kMisused;
+        parsed.problem = std::string(argument) + " takes a value, and none was given";
+        return parsed;
+      }
+      if (text != nullptr) {
+        parsed.*(text->field) = argv[++i];
+      } else {
+        parsed.mqtt = argv[++i];
+      }
+    } else if (std::strcmp(argument, "--spool-size") == 0) {
+      const char* value = i + 1 < argc ? argv[++i] : nullptr;
+      const std::optional<uint64_t> size = Bytes(value);
+      if (!size) {
+        parsed.action = Arguments::Action::kMisused;
+        parsed.problem = std::string(argument) +
+                         " takes a number of bytes from 64K to 1024G (K, M and G count 1024s)" +
+                         (value == nullptr ? std::string(", and none was given")
+                                           : std::string(", not \"") + value + "\"");
+        return parsed;
+      }
+      parsed.spoolBytes = *size;
+    } else if (std::strcmp(argument, "--quiet") == 0) {
+      parsed.quiet = true;
+    } else if (std::strcmp(argument, "--frame-gap") == 0) {
       const char* value = i + 1 < argc ? argv[++i] : nullptr;
       const std::optional<long> gap = Milliseconds(value, kMaxFrameGapMs);
       if (!gap) {
@@ -94,6 +180,18 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
     parsed.problem =
         std::string("--list reads no bridge and goes with no option but --json, not \"") +
         readingOption + "\"";
+    return parsed;
+  }
+  if (!list && brokerOption != nullptr && !parsed.mqtt) {
+    parsed.action = Arguments::Action::kMisused;
+    parsed.problem = std::string(brokerOption) + " goes with --mqtt";
+    return parsed;
+  }
+  if (!list && parsed.mqtt && !parsed.watch && FrameGap(parsed).count() == 0) {
+    // The sweep with one block per read ends at the first bridge that is
+    // read to its end: a broker is fed by a run meant to last.
+    parsed.action = Arguments::Action::kMisused;
+    parsed.problem = "--mqtt goes with --watch, or with --frame-gap above 0";
     return parsed;
   }
   if (help) {

@@ -3,6 +3,7 @@
 #define KESTRUNE_APP_ARGUMENTS_H
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -22,20 +23,35 @@ struct Arguments {
   std::chrono::milliseconds dedupe{0};
   // --frame-gap, as given; the last one counts.
   std::optional<std::chrono::milliseconds> frameGap;
-  std::string unknown;  // for kMisused: the first unknown argument
-  std::string problem;  // for kMisused: the whole message, when not an unknown argument
+  // --mqtt URL, as given (checked when the run starts); empty: no broker.
+  std::optional<std::string> mqtt;
+  std::string mqttId;           // --mqtt-id; empty: the default
+  std::string mqttCredentials;  // --mqtt-credentials FILE
+  std::string spool;            // --spool DIR; empty: the default
+  uint64_t spoolBytes = 0;      // --spool-size; 0: kDefaultSpoolBytes
+  bool quiet = false;           // --quiet: nothing on standard output
+  std::string unknown;          // for kMisused: the first unknown argument
+  std::string problem;          // for kMisused: the whole message, when not an unknown argument
 };
 
 /// The longest frame gap accepted, in milliseconds.
 constexpr long kMaxFrameGapMs = 60000;
 /// The longest dedupe time accepted, in milliseconds: an hour.
 constexpr long kMaxDedupeMs = 3600000;
+/// The spool's bound unless --spool-size says otherwise, and the range it
+/// takes.
+constexpr uint64_t kDefaultSpoolBytes = uint64_t{64} << 20;
+constexpr uint64_t kSmallestSpoolBytes = uint64_t{64} << 10;
+constexpr uint64_t kLargestSpoolBytes = uint64_t{1} << 40;
 /// The gap station mode frames with unless told otherwise.
 constexpr std::chrono::milliseconds kStationFrameGap{20};
 
 /// Reads argv[1..argc-1]. Flags may come in any order and more than once;
 /// "--frame-gap MS" takes a whole number of milliseconds from 0 to
-/// kMaxFrameGapMs, "--dedupe MS" one from 0 to kMaxDedupeMs. --list goes with
+/// kMaxFrameGapMs, "--dedupe MS" one from 0 to kMaxDedupeMs, "--spool-size
+/// SIZE" a number of bytes with an optional K, M or G (binary) in the range
+/// above. --mqtt goes with --watch or a frame gap above 0; --mqtt-id,
+/// --mqtt-credentials, --spool, --spool-size and --quiet go with --mqtt. --list goes with
 /// --json alone: with an option of the reading modes it is a misuse. A misused
 /// argument wins over everything else; then --help, then --version, then --list.
 Arguments ParseArguments(int argc, const char* const argv[]);

@@ -13,6 +13,15 @@ constexpr int kHexChunk = 1000;
 
 }  // namespace
 
+uint64_t BlockValue(const uint8_t* bytes, int count) {
+  // Each byte pushes the earlier ones up and out past bit 63.
+  uint64_t value = 0;
+  for (int i = count > 8 ? count - 8 : 0; i < count; ++i) {
+    value = (value << 8) | bytes[i];
+  }
+  return value;
+}
+
 void ReportBlock(const char* serial, const uint8_t* bytes, int count, const char* timestamp) {
   static constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -21,16 +30,12 @@ void ReportBlock(const char* serial, const uint8_t* bytes, int count, const char
   }
   Print(">>>[DATA FROM %s, %d BYTE]\n", Printable(serial).text, count);
 
-  // The value keeps the last eight bytes, big-endian: each byte pushes the
-  // earlier ones up and out past bit 63.
-  uint64_t value = 0;
   Print("  0x");
   char hex[2 * kHexChunk + 1];
   for (int start = 0; start < count; start += kHexChunk) {
     const int length = std::min(kHexChunk, count - start);
     for (int i = 0; i < length; ++i) {
       const uint8_t byte = bytes[start + i];
-      value = (value << 8) | byte;
       hex[2 * i] = kHexDigits[byte >> 4];
       hex[2 * i + 1] = kHexDigits[byte & 0x0F];
     }
@@ -39,7 +44,8 @@ void ReportBlock(const char* serial, const uint8_t* bytes, int count, const char
   }
   Print("\n");
 
-  const auto decimal = static_cast<uint32_t>(value >> 16);
+  const uint64_t value = BlockValue(bytes, count);
+  const uint32_t decimal = BlockDecimal(value);
   Print("  HEX (64-bit): %016llX\n", static_cast<unsigned long long>(value));
   Print("  Decimal (10 Digits): %010llu\n", static_cast<unsigned long long>(decimal));
   Print("<<<\n");

@@ -4,6 +4,13 @@
 
 #include <cstdint>
 
+/// A block's value: its last eight bytes (fewer when it is shorter) as a
+/// big-endian 64-bit number.
+uint64_t BlockValue(const uint8_t* bytes, int count);
+
+/// The block's ten-digit decimal: bits 16 to 47 of its value.
+inline uint32_t BlockDecimal(uint64_t value) { return static_cast<uint32_t>(value >> 16); }
+
 /// Prints the five-line report of a block: a header with the bridge's serial
 /// string and the byte count, the bytes in hex, their last eight bytes as a
 /// big-endian 64-bit value, bits 16 to 47 of that value as a ten-digit

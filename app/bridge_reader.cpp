@@ -43,7 +43,7 @@ bool BridgeReader::Step() {
   const Capture::Outcome outcome = capture_.Read(next.many ? capture_.Room() : 1);
   if (outcome == Capture::Outcome::kFailed) {
     if (options_.tellDisconnection) {
-      EmitDisconnected(capture_.serial().c_str(), capture_.status(), capture_.TakeRepeats());
+      EmitDisconnected(capture_.serial().c_str(), capture_.status());
     }
     return false;
   }
@@ -70,7 +70,6 @@ void BridgeReader::Run() {
       if (!stopBy) {
         stopBy = now + std::min(options_.capture.frameGap, kLongestStopWait) + kStopGrace;
       } else if (now >= *stopBy) {
-        capture_.Flush();
         break;
       }
     }
@@ -89,6 +88,7 @@ void BridgeReader::Run() {
           std::chrono::ceil<std::chrono::milliseconds>(readTimeout_ - took));
     }
   }
+  capture_.Finish();
   ended_ = true;
 }
 

@@ -44,22 +44,43 @@ bool Capture::Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_p
 }
 
 void Capture::Report(const uint8_t* bytes, uint32_t count, const Moment& moment) {
-  if (options_.dedupe.count() > 0 && Repeats(bytes, count, moment.at)) {
-    ++repeats_;
-    return;
+  if (options_.dedupe.count() > 0) {
+    // The previous block is still what was held until Repeats says
+    // otherwise.
+    const bool same =
+        previous_ && count == previousSize_ && std::memcmp(bytes, previous_.get(), count) == 0;
+    if (!same || moment.at - previousAt_ >= options_.dedupe) {
+      EndHold();
+    }
+    if (Repeats(bytes, count, moment.at)) {
+      ++repeats_;
+      return;
+    }
+    reportedMoment_ = moment;
   }
-  EmitBlock(
-      BlockEvent{serial_.c_str(), bytes, count, moment.shown, options_.timestamps, TakeRepeats()});
+  EmitBlock(BlockEvent{serial_.c_str(), bytes, count, moment.shown, options_.timestamps});
 }
 
-uint32_t Capture::TakeRepeats() {
-  const uint32_t repeats = repeats_;
+void Capture::EndHold() {
+  if (repeats_ == 0) {
+    return;
+  }
+  EmitHeld(HeldEvent{serial_.c_str(), previous_.get(), previousSize_, reportedMoment_.shown,
+                     repeats_, previousAt_ - reportedMoment_.at});
   repeats_ = 0;
-  return repeats;
+}
+
+void Capture::Finish() {
+  Flush();
+  EndHold();
 }
 
 Capture::Outcome Capture::Read(uint32_t request) {
   request = std::clamp<uint32_t>(request, 1, kReadSize);
+  // A block still gathering may yet repeat the held one: it decides.
+  if (repeats_ > 0 && pendingSize_ == 0 && Now() - previousAt_ >= options_.dedupe) {
+    EndHold();
+  }
   // Zeroed before every read, so that a library claiming more bytes than it
   // placed shows zeros, never bytes of an earlier read as if they had just
   // arrived. The read never writes where pending bytes wait.
@@ -69,7 +90,7 @@ Capture::Outcome Capture::Read(uint32_t request) {
   if (!Readable(status_)) {
     // What came before the failure is whole as far as anyone can tell; what
     // the failing read placed may be anything.
-    Flush();
+    Finish();
     return Outcome::kFailed;
   }
   const uint32_t count = std::min(bytesRead, request);

@@ -31,7 +31,9 @@ struct CaptureOptions {
   /// 0: every block is reported. Otherwise a block whose bytes equal the
   /// previous block's, and whose first bytes came less than this after that
   /// block's (reported or not), is left out and counted: a tag held in a
-  /// reader's field is reported once.
+  /// reader's field is reported once. The count is told (EmitHeld) once the
+  /// hold ends: a different block, this long without a repeat, a failed
+  /// read, or the end of the capture.
   std::chrono::milliseconds dedupe{0};
   /// The clock that tells how long a line has been quiet; steady_clock::now
   /// when empty (tests give their own).
@@ -51,22 +53,22 @@ class Capture {
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 
-  /// One read of up to request bytes (1 to kReadSize). Without framing a
+  /// One read of up to request bytes (1 to kReadSize). A hold whose time has
+  /// passed is told first. Without framing a
   /// non-empty read is reported at once. With framing its bytes join the
   /// pending block, which takes the time of the read that brought its first
   /// bytes; every kReadSize bytes gathered are reported at once, the rest
   /// starting the next block. A read whose status is neither success nor the
-  /// read time-out reports the pending block, not its own bytes, and returns
-  /// kFailed. A count beyond the request is taken as the request; bytes
+  /// read time-out reports the pending block, not its own bytes, tells the
+  /// hold, and returns kFailed. A count beyond the request is taken as the request; bytes
   /// claimed but not placed show as zeros, never as bytes of an earlier read.
   Outcome Read(uint32_t request = kReadSize);
 
   /// Reports the pending block, if any, whole.
   void Flush();
 
-  /// The number of blocks left out since the last block reported; counting
-  /// starts again from 0.
-  uint32_t TakeRepeats();
+  /// Reports the pending block and tells the hold, if any: the capture ends.
+  void Finish();
 
   bool Pending() const { return pendingSize_ > 0; }
   /// Bytes the pending block can still take before it is cut.
@@ -88,6 +90,8 @@ class Capture {
   // Whether the block repeats the previous one within the dedupe time; it
   // becomes the previous one either way.
   bool Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at);
+  // Tells how often the block reported last was repeated, if it was.
+  void EndHold();
 
   HID_UART_DEVICE handle_;
   std::string serial_;
@@ -101,12 +105,13 @@ class Capture {
   // When the pending block's first bytes came.
   Moment pendingMoment_{};
   // With dedupe: the previous block, whether reported or not, and when its
-  // first bytes came; and how many blocks were left out since the last one
-  // reported.
+  // first bytes came; how many blocks were left out since the last one
+  // reported, and when that one came.
   std::unique_ptr<uint8_t[]> previous_;
   uint32_t previousSize_ = 0;
   CaptureClock::time_point previousAt_{};
   uint32_t repeats_ = 0;
+  Moment reportedMoment_{};
 };
 
 #endif

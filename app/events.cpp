@@ -1,12 +1,16 @@
 #include "events.h"
 
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "block_report.h"
 #include "device_text.h"
 #include "json_writer.h"
+#include "mqtt_publisher.h"
+#include "mqtt_url.h"
 #include "output.h"
 #include "status_text.h"
 #include "timestamp.h"
@@ -35,11 +39,35 @@ std::string_view DeviceBytes(const char* text) {
 
 TimestampText Now() { return LocalTimestamp(std::chrono::system_clock::now()); }
 
-// Each line leaves in one write, at once.
+// Each line leaves in one write, at once; with a broker, it goes there too,
+// numbered.
 void Write(JsonLine& line) {
-  const std::string& text = line.Finish();
+  const std::string& text = Publishing() ? PublishLine(line) : line.Finish();
+  if (!Json()) {
+    return;
+  }
   WriteRaw(text.data(), text.size());
   FlushOutput();
+}
+
+// The readers a broker has been told are connected, for the retained
+// message that says they no longer are. Their connections and
+// disconnections come from different threads.
+std::mutex readersMutex;
+std::map<std::string, ConnectedDeviceRecord> connectedReaders;
+
+void PublishReader(std::string_view serial, const ConnectedDeviceRecord& device, bool connected) {
+  JsonLine line("reader", Now().text);
+  line.DeviceText("serial", serial)
+      .Bool("connected", connected)
+      .DeviceText("vendorId", DeviceBytes(device.vendorIdText))
+      .DeviceText("productId", DeviceBytes(device.productIdText))
+      .Number("partNumber", device.partNumber)
+      .Number("version", device.version)
+      .DeviceText("path", DeviceBytes(device.path))
+      .DeviceText("manufacturer", DeviceBytes(device.manufacturer))
+      .DeviceText("product", DeviceBytes(device.product));
+  PublishLine(line, "/readers/" + TopicLevel(serial), true);
 }
 
 // Starts the line that names the bridge of an event, in station mode with
@@ -108,7 +136,9 @@ void EmitStart(const LibraryVersion& library, const LibraryVersion& hidLibrary) 
     PrintVersion("SLABHIDtoUART.dll", library);
     PrintVersion("SLABHIDDevice.dll", hidLibrary);
     FlushOutput();
-    return;
+    if (!Publishing()) {
+      return;
+    }
   }
   JsonLine line = FirstLine("start");
   AddVersion(line, "library", library);
@@ -120,7 +150,9 @@ void EmitCount(uint32_t bridges) {
   if (!Json()) {
     Print("Number of connected CP2110 HID devices = %u\n", bridges);
     FlushOutput();
-    return;
+    if (!Publishing()) {
+      return;
+    }
   }
   JsonLine line("count", Now().text);
   line.Number("bridges", bridges);
@@ -138,7 +170,9 @@ void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
     PrintStamp();
     Print("Connected to %s\n", Printable(serial).text);
     FlushOutput();
-    return;
+    if (!Publishing()) {
+      return;
+    }
   }
   JsonLine line("connected", Now().text);
   line.DeviceText("serial", DeviceBytes(serial))
@@ -150,6 +184,11 @@ void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
       .DeviceText("manufacturer", DeviceBytes(device.manufacturer))
       .DeviceText("product", DeviceBytes(device.product));
   Write(line);
+  if (Publishing()) {
+    const std::lock_guard<std::mutex> lock(readersMutex);
+    connectedReaders[std::string(DeviceBytes(serial))] = device;
+    PublishReader(DeviceBytes(serial), device, true);
+  }
 }
 
 void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailure report) {
@@ -164,7 +203,9 @@ void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailur
       Print("Not Connected\n");
     }
     FlushOutput();
-    return;
+    if (!Publishing()) {
+      return;
+    }
   }
   JsonLine line("connect-failed", Now().text);
   line.DeviceText("serial", DeviceBytes(serial))
@@ -174,55 +215,93 @@ void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailur
   Write(line);
 }
 
+namespace {
+
+// A block's bytes, value and decimal, as the human report shows them.
+void AddBlockBytes(JsonLine& line, const uint8_t* bytes, uint32_t count) {
+  line.text().reserve(line.text().size() + 2 * count + 128);
+  line.Number("count", count);
+  std::string& hex = line.Raw("hex");
+  hex += '"';
+  AppendHex(hex, bytes, count);
+  hex += '"';
+  const uint64_t value = BlockValue(bytes, static_cast<int>(count));
+  AddHexValue(line.Raw("value"), value);
+  char decimalText[11];
+  std::snprintf(decimalText, sizeof decimalText, "%010u",
+                static_cast<unsigned>(BlockDecimal(value)));
+  line.String("decimal", decimalText);
+}
+
+}  // namespace
+
 void EmitBlock(const BlockEvent& block) {
   if (!Json()) {
     ReportBlock(block.serial, block.bytes, static_cast<int>(block.count),
                 block.timestamped ? LocalTimestamp(block.time).text : nullptr);
-    return;
+    if (!Publishing()) {
+      return;
+    }
   }
-  // The value keeps the last eight bytes, big-endian, as the human lines.
-  uint64_t value = 0;
-  for (uint32_t i = block.count > 8 ? block.count - 8 : 0; i < block.count; ++i) {
-    value = (value << 8) | block.bytes[i];
-  }
-  const auto decimal = static_cast<uint32_t>(value >> 16);
-  char decimalText[11];
-  std::snprintf(decimalText, sizeof decimalText, "%010u", static_cast<unsigned>(decimal));
-
   JsonLine line("block", LocalTimestamp(block.time).text);
-  line.text().reserve(2 * block.count + 256);
-  line.DeviceText("serial", DeviceBytes(block.serial)).Number("count", block.count);
-  std::string& hex = line.Raw("hex");
-  hex += '"';
-  AppendHex(hex, block.bytes, block.count);
-  hex += '"';
-  AddHexValue(line.Raw("value"), value);
-  line.String("decimal", decimalText);
-  if (block.repeats > 0) {
-    line.Number("repeats", block.repeats);
-  }
+  line.DeviceText("serial", DeviceBytes(block.serial));
+  AddBlockBytes(line, block.bytes, block.count);
   Write(line);
 }
 
-void EmitDisconnected(const char* serial, HID_UART_STATUS status, uint32_t repeats) {
+void EmitHeld(const HeldEvent& held) {
+  if (!Json() && !Publishing()) {
+    return;
+  }
+  JsonLine line("held", LocalTimestamp(held.time).text);
+  line.DeviceText("serial", DeviceBytes(held.serial));
+  AddBlockBytes(line, held.bytes, held.count);
+  line.Number("repeats", held.repeats)
+      .Number("heldMs", std::chrono::duration_cast<std::chrono::milliseconds>(held.held).count());
+  Write(line);
+}
+
+namespace {
+
+void PublishReaderClosed(const char* serial) {
+  const std::lock_guard<std::mutex> lock(readersMutex);
+  const auto reader = connectedReaders.find(std::string(DeviceBytes(serial)));
+  if (reader == connectedReaders.end()) {
+    return;
+  }
+  PublishReader(reader->first, reader->second, false);
+  connectedReaders.erase(reader);
+}
+
+}  // namespace
+
+void EmitDisconnected(const char* serial, HID_UART_STATUS status) {
   if (!Json()) {
     PrintStamp();
     Print("Disconnected from %s: %s\n", Printable(serial).text, StatusText(status).c_str());
     FlushOutput();
-    return;
+    if (!Publishing()) {
+      return;
+    }
   }
   JsonLine line("disconnected", Now().text);
   line.DeviceText("serial", DeviceBytes(serial))
       .Number("status", status)
       .String("statusText", StatusText(status));
-  if (repeats > 0) {
-    line.Number("repeats", repeats);
-  }
   Write(line);
+  if (Publishing()) {
+    PublishReaderClosed(serial);
+  }
+}
+
+void EmitClosed(const char* serial) {
+  if (Publishing()) {
+    PublishReaderClosed(serial);
+  }
 }
 
 void EmitStop() {
-  if (!Json()) {
+  if (!Json() && !Publishing()) {
     return;
   }
   JsonLine line("stop", Now().text);

@@ -16,8 +16,10 @@ enum class OutputFormat {
   kJsonLines,  // one JSON object per line, LF-ended, one write each
 };
 
-/// Bumped whenever an event or a field changes its name or meaning.
-constexpr int kJsonFormatVersion = 1;
+/// Bumped whenever an event or a field changes its name or meaning. 2: the
+/// count of a held tag's repeats moved from the next block or disconnection
+/// ("repeats") to an event of its own ("held").
+constexpr int kJsonFormatVersion = 2;
 
 /// Chosen once, before the first event; human lines until then.
 void SetOutputFormat(OutputFormat format);
@@ -63,13 +65,32 @@ struct BlockEvent {
   std::chrono::system_clock::time_point time;
   /// Whether the human header starts with that time.
   bool timestamped;
-  /// Equal blocks left out just before this one.
-  uint32_t repeats;
 };
 void EmitBlock(const BlockEvent& block);
 
-/// A bridge whose read failed in station mode; repeats as for a block.
-void EmitDisconnected(const char* serial, HID_UART_STATUS status, uint32_t repeats);
+/// A tag held in a reader's field has left it, or its bridge stopped being
+/// read: the block reported when it came, how many equal blocks after it were
+/// left out, and for how long. JSON (and the broker) only: the human lines
+/// stay as they were.
+struct HeldEvent {
+  const char* serial;
+  const uint8_t* bytes;
+  uint32_t count;
+  /// When the reported block's first bytes were read.
+  std::chrono::system_clock::time_point time;
+  uint32_t repeats;  // 1 or more
+  /// From the reported block to the last repeat.
+  std::chrono::steady_clock::duration held;
+};
+void EmitHeld(const HeldEvent& held);
+
+/// A bridge whose read failed in station mode.
+void EmitDisconnected(const char* serial, HID_UART_STATUS status);
+
+/// A bridge closed with no failure (at a stop, or as the sweep goes on):
+/// with a broker, its retained reader message says it is no longer
+/// connected. Nothing is printed.
+void EmitClosed(const char* serial);
 
 /// The run stopped on the operator's request; JSON only.
 void EmitStop();

@@ -5,11 +5,15 @@
 #endif
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "arguments.h"
 #include "bridge_list.h"
 #include "device_text.h"
 #include "events.h"
+#include "mqtt_publisher.h"
+#include "mqtt_settings.h"
 #include "output.h"
 #include "station.h"
 #include "stop_request.h"
@@ -39,10 +43,26 @@ void HoldStandardDescriptors() {
 
 // Standard output failed for good: a service manager restarts the program.
 constexpr int kOutputFailedStatus = 3;
+// --mqtt can never work as given (its URL or credentials, or the spool):
+// starting again cannot mend it.
+constexpr int kBrokerUnusableStatus = 4;
 
 int Finish() {
   FinishOutput();
   return OutputFailed() ? kOutputFailedStatus : 0;
+}
+
+// Gets the broker's client and its spool going; false after telling why not.
+bool StartBroker(const Arguments& arguments) {
+  MqttSettings settings;
+  std::string problem;
+  if (!MakeMqttSettings(
+          arguments, [](const char* name) { return std::getenv(name); }, settings, problem) ||
+      !StartPublishing(settings, problem)) {
+    std::fprintf(stderr, "kestrune: %s\n", PrintableString(problem).c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -89,6 +109,12 @@ int main(int argc, char* argv[]) {
     SweepDevices(SweepOptions{capture, {}});
     return 0;
   }
+  if (arguments.mqtt && !StartBroker(arguments)) {
+    return kBrokerUnusableStatus;
+  }
+  if (arguments.quiet) {
+    SilenceOutput();
+  }
   // A run meant to last, often unattended: an output that has failed for
   // good stops it, with every bridge closed, so that it can be started again.
   WatchOutput();
@@ -100,7 +126,7 @@ int main(int argc, char* argv[]) {
   // A block still being gathered when the operator stops the run is reported
   // before the program ends.
   InstallStopHandlers();
-  const auto stopping = [] { return StopRequested() || OutputFailed(); };
+  const auto stopping = [] { return StopRequested() || OutputFailed() || PublishingRefused(); };
   if (arguments.watch) {
     StationOptions options;
     options.capture = capture;
@@ -112,7 +138,10 @@ int main(int argc, char* argv[]) {
   if (StopRequested()) {
     EmitStop();
   }
-  const int status = Finish();
+  const bool refused = PublishingRefused();
+  FinishPublishing();
+  const int finished = Finish();
+  const int status = refused ? kBrokerUnusableStatus : finished;
   ConfirmStopped();
   return status;
 }

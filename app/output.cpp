@@ -114,7 +114,13 @@ std::unique_ptr<OutputQueue> queue;
 // What this thread printed since its last flush: one event.
 thread_local std::string event;
 
+// Set before the first event of a run whose events go to a broker alone.
+bool silenced = false;
+
 void Take(const char* text, size_t size) {
+  if (silenced) {
+    return;
+  }
   if (queue) {
     event.append(text, size);
   } else {
@@ -187,6 +193,8 @@ void QueueOutput() {
     queue = std::make_unique<OutputQueue>(kOutputQueueBytes, WriteQueued, TellStandardError);
   }
 }
+
+void SilenceOutput() { silenced = true; }
 
 void WriteRaw(const char* bytes, size_t size) { Take(bytes, size); }
 

@@ -36,6 +36,10 @@ void WatchOutput();
 /// print, and FinishOutput after they have ended.
 void QueueOutput();
 
+/// From now on nothing is written to standard output (--quiet, when a
+/// broker gets every event). Call it before the first event.
+void SilenceOutput();
+
 /// Formats like printf onto standard output. Each "\n" of the result is
 /// written as CR LF on Windows, as text mode would, and as LF elsewhere.
 void Print(const char* format, ...) KESTRUNE_PRINTF(1, 2);

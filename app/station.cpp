@@ -107,6 +107,7 @@ class Station {
     }
     for (const Watched& bridge : watched_) {
       HidUart_Close(bridge.reader->handle());
+      EmitClosed(bridge.reader->serial().c_str());
     }
     watched_.clear();
   }

@@ -26,7 +26,7 @@ bool CaptureBlocks(const std::string& serial, const SweepOptions& options) {
       return true;
     }
   }
-  capture.Flush();
+  capture.Finish();
   return false;
 }
 
@@ -70,6 +70,7 @@ void SweepDevices(const SweepOptions& options) {
     const bool goOn =
         framed ? CaptureFramedBlocks(serial, options) : CaptureBlocks(serial, options);
     HidUart_Close(ConnectedDevice.handle);
+    EmitClosed(serial.c_str());
     if (!goOn) {
       break;
     }

@@ -47,7 +47,7 @@ void BM_JsonBlock(benchmark::State& state) {
   const std::vector<std::uint8_t> bytes = sim::StreamBytes(7, count);
   SetOutputFormat(OutputFormat::kJsonLines);
   for ([[maybe_unused]] auto _ : state) {
-    EmitBlock({kSerial, bytes.data(), count, std::chrono::system_clock::now(), false, 0});
+    EmitBlock({kSerial, bytes.data(), count, std::chrono::system_clock::now(), false});
   }
   SetOutputFormat(OutputFormat::kHuman);
   state.SetBytesProcessed(state.iterations() * count);

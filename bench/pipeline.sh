@@ -70,7 +70,7 @@ EOF
 head_lines=$(wc -l <"$work/expected-head.txt")
 # The JSON lines before the first block, each time as T.
 cat >"$work/expected-json-head.txt" <<EOF
-{"event":"start","time":"T","program":"kestrune","version":"$("$program" --version | cut -d ' ' -f 2)","format":1,"library":{"major":1,"minor":0,"release":true},"hidLibrary":{"major":1,"minor":0,"release":true}}
+{"event":"start","time":"T","program":"kestrune","version":"$("$program" --version | cut -d ' ' -f 2)","format":2,"library":{"major":1,"minor":0,"release":true},"hidLibrary":{"major":1,"minor":0,"release":true}}
 {"event":"count","time":"T","bridges":1}
 {"event":"connected","time":"T","serial":"$serial","vendorId":"10C4","productId":"EA80","partNumber":10,"version":1,"path":"sim:bridge/0","manufacturer":"Kestrune simulation","product":"Simulated CP2110 bridge"}
 EOF

@@ -189,30 +189,23 @@ TEST(BridgeReader, GathersBlocksUntilTheLineIsQuietForTheGap) {
   }
 }
 
-// A block's bytes and the repeats it says were left out, as its JSON line
-// gives them.
-struct Reported {
-  std::string hex;
-  int repeats;
-  bool operator==(const Reported& other) const {
-    return hex == other.hex && repeats == other.repeats;
-  }
-  friend std::ostream& operator<<(std::ostream& out, const Reported& block) {
-    return out << block.hex << " after " << block.repeats << " repeats";
-  }
-};
-
-std::vector<Reported> ReportedBlocks(const std::string& output) {
-  std::vector<Reported> blocks;
-  const std::regex block(R"re("hex":"([0-9A-F]*)"[^\n]*?(?:"repeats":([0-9]+))?\}\n)re");
-  for (auto match = std::sregex_iterator(output.begin(), output.end(), block);
+// A reported block ("block HEX") or a held tag's count ("held HEX xN"), as
+// the JSON lines give them.
+std::vector<std::string> ReportedEvents(const std::string& output) {
+  std::vector<std::string> events;
+  const std::regex event(R"re("event":"(block|held)"[^\n]*?"hex":"([0-9A-F]*)"([^\n]*)\n)re");
+  const std::regex repeats(R"re("repeats":([0-9]+))re");
+  for (auto match = std::sregex_iterator(output.begin(), output.end(), event);
        match != std::sregex_iterator(); ++match) {
-    blocks.push_back({(*match)[1], (*match)[2].matched ? std::stoi((*match)[2]) : 0});
+    std::smatch count;
+    const std::string rest = (*match)[3].str();
+    events.push_back((*match)[1].str() + " " + (*match)[2].str() +
+                     (std::regex_search(rest, count, repeats) ? " x" + count[1].str() : ""));
   }
-  return blocks;
+  return events;
 }
 
-TEST(BridgeReader, DedupeLeavesOutATagHeldInTheField) {
+TEST(BridgeReader, DedupeLeavesOutATagHeldInTheFieldAndTellsItsRepeatsWhenItLeaves) {
   const Bytes tag = {0x12, 0x34, 0x56, 0x78, 0x9A};
   const Bytes other = {0x00, 0x00, 0xBC, 0x61, 0x4E};
   // Reads come 10 ms apart; a tag takes two (its first byte, then the
@@ -230,57 +223,63 @@ TEST(BridgeReader, DedupeLeavesOutATagHeldInTheField) {
     }
     return reads;
   };
+  const auto failing = [](std::deque<fake::Read> reads) {
+    reads.push_back(fake::Read{HID_UART_DEVICE_IO_FAILED, {}, {}});
+    return reads;
+  };
   struct DedupeCase {
     const char* name;
     milliseconds gap;
     milliseconds dedupe;
     std::deque<fake::Read> reads;
-    std::vector<Reported> blocks;
-    uint32_t repeatsLeft;  // what TakeRepeats gives at the end
+    std::vector<std::string> events;  // to the end of the capture
   };
   const DedupeCase cases[] = {
       {"off: every block is reported",
        milliseconds(20),
        milliseconds(0),
        join({held(tag, 3), held(tag, 3)}),
-       {{"123456789A", 0}, {"123456789A", 0}},
-       0},
-      {"a tag held, then another: the other says how many were left out",
+       {"block 123456789A", "block 123456789A"}},
+      {"a tag held, then another: the held one's count comes before the other",
        milliseconds(20),
        milliseconds(100),
        join({held(tag, 3), held(tag, 3), held(tag, 3), held(other, 3)}),
-       {{"123456789A", 0}, {"0000BC614E", 2}},
-       0},
-      {"the first tag again after another is reported",
+       {"block 123456789A", "held 123456789A x2", "block 0000BC614E"}},
+      {"the first tag again after another is reported; nothing was held",
        milliseconds(20),
        milliseconds(100),
        join({held(tag, 3), held(other, 3), held(tag, 3)}),
-       {{"123456789A", 0}, {"0000BC614E", 0}, {"123456789A", 0}},
-       0},
-      {"each repeat counts from the previous one, reported or not",
+       {"block 123456789A", "block 0000BC614E", "block 123456789A"}},
+      {"each repeat counts from the previous one; a tag held to the end is told at the end",
        milliseconds(20),
        milliseconds(50),
        join({held(tag, 2), held(tag, 2), held(tag, 2), held(tag, 2), held(tag, 2)}),
-       {{"123456789A", 0}},
-       4},
-      {"a tag away for the dedupe time is reported again",
+       {"block 123456789A", "held 123456789A x4"}},
+      {"a tag away for the dedupe time: its hold is told before it is reported again",
        milliseconds(20),
        milliseconds(50),
-       join({held(tag, 2), held(tag, 8), held(tag, 2)}),
-       {{"123456789A", 0}, {"123456789A", 1}},
-       0},
+       join({held(tag, 2), held(tag, 2), held(tag, 8), held(tag, 2)}),
+       {"block 123456789A", "held 123456789A x2", "block 123456789A"}},
+      {"a hold whose time passes while the line is quiet is told then",
+       milliseconds(20),
+       milliseconds(50),
+       join({held(tag, 2), held(tag, 8)}),
+       {"block 123456789A", "held 123456789A x1"}},
       {"a block that only starts like the previous one is another",
        milliseconds(20),
        milliseconds(100),
        join({held(tag, 3), held(Bytes(tag.begin(), tag.begin() + 4), 3)}),
-       {{"123456789A", 0}, {"12345678", 0}},
-       0},
+       {"block 123456789A", "block 12345678"}},
       {"without framing each read is compared",
        milliseconds(0),
        milliseconds(100),
        join({held(tag, 0), held(tag, 0), held(other, 0)}),
-       {{"123456789A", 0}, {"0000BC614E", 1}},
-       0},
+       {"block 123456789A", "held 123456789A x1", "block 0000BC614E"}},
+      {"a failing read tells the hold before the disconnection",
+       milliseconds(20),
+       milliseconds(1000),
+       failing(join({held(tag, 2), held(tag, 2)})),
+       {"block 123456789A", "held 123456789A x1"}},
   };
   for (const DedupeCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -290,20 +289,26 @@ TEST(BridgeReader, DedupeLeavesOutATagHeldInTheField) {
     // The reader keeps a reference to its options.
     ReaderOptions options;
     options.capture = ClockedOptions(c.gap, c.dedupe, now);
+    options.tellDisconnection = true;
     BridgeReader reader(ConnectedDevice.handle, "S1", options);
-    Capture& capture = reader.capture();
     SetOutputFormat(OutputFormat::kJsonLines);
     testing::internal::CaptureStdout();
-    while (!fake::State().bridges[0].reads.empty()) {
+    bool readable = true;
+    while (readable && !fake::State().bridges[0].reads.empty()) {
       now += kReadTime;
-      reader.Step();
+      readable = reader.Step();
     }
-    capture.Flush();
+    reader.capture().Finish();
+    reader.capture().Finish();
     const std::string output = testing::internal::GetCapturedStdout();
     SetOutputFormat(OutputFormat::kHuman);
-    EXPECT_EQ(ReportedBlocks(output), c.blocks) << output;
-    EXPECT_EQ(capture.TakeRepeats(), c.repeatsLeft);
-    EXPECT_EQ(capture.TakeRepeats(), 0u);
+    EXPECT_EQ(ReportedEvents(output), c.events) << output;
+    // The hold is told before the disconnection that ended it.
+    EXPECT_EQ(output.find("\"held\"") != std::string::npos &&
+                  output.find("\"disconnected\"") != std::string::npos &&
+                  output.find("\"held\"") > output.find("\"disconnected\""),
+              false)
+        << output;
   }
 }
 

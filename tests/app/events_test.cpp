@@ -60,7 +60,7 @@ TEST(Events, EachEventIsOneLineWithItsFieldsInOrder) {
          EmitStart({6, 14, 1}, {1, 9, 0});
        },
        R"({"event":"start","time":"T","program":"kestrune","version":")" KESTRUNE_TEST_VERSION
-       R"(","format":1,"library":{"major":6,"minor":14,"release":true},)"
+       R"(","format":2,"library":{"major":6,"minor":14,"release":true},)"
        R"("hidLibrary":{"major":1,"minor":9,"release":false}})"},
       {"count", [] { EmitCount(4294967295u); },
        R"({"event":"count","time":"T","bridges":4294967295})"},
@@ -74,19 +74,21 @@ TEST(Events, EachEventIsOneLineWithItsFieldsInOrder) {
        [] { EmitConnectFailed("S1", HID_UART_INVALID_PARAMETER, ConnectFailure::kNotConnected); },
        R"({"event":"connect-failed","time":"T","serial":"S1","status":4,)"
        R"("statusText":"Invalid parameter","report":"not-connected"})"},
-      {"a status beyond the table", [] { EmitDisconnected("S1", -7, 0); },
+      {"a status beyond the table", [] { EmitDisconnected("S1", -7); },
        R"({"event":"disconnected","time":"T","serial":"S1","status":-7,)"
        R"("statusText":"Unknown status"})"},
-      {"a block longer than the value, after repeats",
+      {"a block longer than the value",
        [&] {
-         EmitBlock({"S1", ten, 10, when, true, 3});
+         EmitBlock({"S1", ten, 10, when, true});
        },
        R"({"event":"block","time":"T","serial":"S1","count":10,"hex":"0102030405060708090A",)"
-       R"("value":"030405060708090A","decimal":"0084281096","repeats":3})"},
-      {"a disconnection after repeats",
-       [] { EmitDisconnected("R1", HID_UART_DEVICE_IO_FAILED, 2); },
-       R"({"event":"disconnected","time":"T","serial":"R1","status":20,)"
-       R"("statusText":"Device I/O failed","repeats":2})"},
+       R"("value":"030405060708090A","decimal":"0084281096"})"},
+      {"a held tag: its block, its repeats and how long",
+       [&] {
+         EmitHeld({"S1", ten, 10, when, 3, std::chrono::milliseconds(1250)});
+       },
+       R"({"event":"held","time":"T","serial":"S1","count":10,"hex":"0102030405060708090A",)"
+       R"("value":"030405060708090A","decimal":"0084281096","repeats":3,"heldMs":1250})"},
       {"stop", [] { EmitStop(); }, R"({"event":"stop","time":"T"})"},
       {"no banner line", [] { EmitBanner(); }, ""},
   };
@@ -109,7 +111,7 @@ TEST(Events, ABlockIsTimedWhenItsFirstBytesCame) {
   const std::chrono::system_clock::time_point when{std::chrono::milliseconds(1000000000250)};
   const JsonOutput json;
   testing::internal::CaptureStdout();
-  EmitBlock({"S1", &byte, 1, when, false, 0});
+  EmitBlock({"S1", &byte, 1, when, false});
   const std::string line = testing::internal::GetCapturedStdout();
   EXPECT_NE(line.find(std::string("\"time\":\"") + LocalTimestamp(when).text + "\""),
             std::string::npos)

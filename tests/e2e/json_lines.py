@@ -20,8 +20,9 @@ with the event's time.
 --stopped: the run was stopped, and its last event must be "stop"; otherwise
 no "stop" may come. --partial reads output still being written: it ignores an
 unfinished last line and the rules about the end. --repeats=FILE writes one
-line "EVENT SERIAL N" for each event that says N repeats were left out, with
-the serial string as the human lines show it.
+line "held SERIAL N" for each held tag whose N repeats were left out, with
+the serial string as the human lines show it, by serial string (each
+reader's in the order they came).
 """
 import json
 import re
@@ -45,15 +46,20 @@ LISTED_STRINGS = ("vendorId", "productId", "path", "manufacturer", "product")
 LISTED_LABELS = (b"Vendor ID", b"Product ID", b"Path", b"Manufacturer", b"Product")
 # A library that counts more bridges than this has only these listed.
 MAX_LISTED = 1024
-FIELDS = {
+# A run's events end in "seq" when a broker gets them too.
+RUN_FIELDS = {
     "start": ("program", "version", "format", "library", "hidLibrary"),
     "count": ("bridges",),
     "connected": ("serial", "vendorId", "productId", "partNumber", "version", "path",
                   "manufacturer", "product"),
     "connect-failed": ("serial", "status", "statusText", "report"),
-    "block": ("serial", "count", "hex", "value", "decimal", "repeats?"),
-    "disconnected": ("serial", "status", "statusText", "repeats?"),
+    "block": ("serial", "count", "hex", "value", "decimal"),
+    "held": ("serial", "count", "hex", "value", "decimal", "repeats", "heldMs"),
+    "disconnected": ("serial", "status", "statusText"),
     "stop": (),
+}
+FIELDS = {
+    **{kind: fields + ("seq?",) for kind, fields in RUN_FIELDS.items()},
     "library": ("program", "version", "format", "path?", "library|libraryStatus",
                 "hidLibrary|hidLibraryStatus", "bridges|bridgesStatus"),
     "bridge": ("index", "serial|serialStatus") + tuple(name + "|" + name + "Status?"
@@ -203,8 +209,8 @@ def human(event, timestamps, station):
     fields = []
     stamp = event["time"].encode() + b" " if timestamps and station else b""
     if kind == "start":
-        if event["program"] != "kestrune" or event["format"] != 1:
-            raise Fault(f"not kestrune's format 1: {event}")
+        if event["program"] != "kestrune" or event["format"] != 2:
+            raise Fault(f"not kestrune's format 2: {event}")
         text(event["version"], "version")
         return [b"Starting Kestrune application",
                 b"SLABHIDtoUART.dll: Version " + version(event["library"], "library"),
@@ -230,7 +236,7 @@ def human(event, timestamps, station):
             return [stamp + b"Failed to connect to " + serial + b": " + status_text,
                     b"Not Connected"]
         raise Fault(f"report is neither error nor not-connected: {event['report']!r}")
-    if kind == "block":
+    if kind in ("block", "held"):
         serial = shown(device_text(event, fields, "serial"))
         count = number(event["count"], "count", 1, 1000)
         hex_text = text(event["hex"], "hex")
@@ -242,8 +248,11 @@ def human(event, timestamps, station):
             raise Fault(f"value {event['value']!r} is not the last eight bytes")
         if event["decimal"] != "%010d" % ((value >> 16) & 0xFFFFFFFF):
             raise Fault(f"decimal {event['decimal']!r} is not bits 16 to 47")
-        if "repeats" in event:
+        if kind == "held":
+            # A tag's repeats are told in JSON alone.
             number(event["repeats"], "repeats", 1)
+            number(event["heldMs"], "heldMs", 0)
+            return []
         header = b">>>[DATA FROM %s, %d BYTE]" % (serial, count)
         if timestamps:
             header = event["time"].encode() + b" " + header
@@ -251,14 +260,12 @@ def human(event, timestamps, station):
                 b"  Decimal (10 Digits): " + event["decimal"].encode(), b"<<<"]
     if kind == "disconnected":
         serial = shown(device_text(event, fields, "serial"))
-        if "repeats" in event:
-            number(event["repeats"], "repeats", 1)
         return [stamp + b"Disconnected from " + serial + b": " + status(event)]
     if kind == "stop":
         return []
     if kind == "library":
-        if event["program"] != "kestrune" or event["format"] != 1:
-            raise Fault(f"not kestrune's format 1: {event}")
+        if event["program"] != "kestrune" or event["format"] != 2:
+            raise Fault(f"not kestrune's format 2: {event}")
         text(event["version"], "version")
         path = shown(device_text(event, fields, "path")) if "path" in event else b"not known"
         lines = [b"Bridge library: " + path,
@@ -362,11 +369,11 @@ def main(argv):
         human_output.write(b"".join(line + b"\n" for line in lines))
     for path in repeats:
         with open(path, "wb") as repeats_output:
-            for event in events:
-                if "repeats" in event:
-                    serial = shown(device_text(event, [], "serial"))
-                    repeats_output.write(b"%s %s %d\n" % (event["event"].encode(), serial,
-                                                          event["repeats"]))
+            # Each reader's in order; readers apart, by serial string.
+            told = [(shown(device_text(event, [], "serial")), event["repeats"])
+                    for event in events if event["event"] == "held"]
+            for serial, count in sorted(told, key=lambda held: held[0]):
+                repeats_output.write(b"held %s %d\n" % (serial, count))
     return 0
 
 

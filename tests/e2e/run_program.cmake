@@ -20,8 +20,8 @@
 #   NAME.bytes   lines "SERIAL HEX": the block reports are then checked to be whole and to carry
 #                exactly these bytes of each bridge, in order, however the reads cut them;
 #                NAME.expected then holds only the other lines
-#   NAME.repeats lines "EVENT SERIAL N": with JSON, the events, in order, that say N repeats were
-#                left out (--dedupe); without the file, none may say so
+#   NAME.repeats lines "held SERIAL N": with JSON, each held tag whose N repeats were left out
+#                (--dedupe), by serial string; without the file, none may be told
 #   NAME.tags    lines "SERIAL HEX", one per tag: each bridge's reports must then be exactly its
 #                tags, one report each, in order; NAME.expected then holds only the other lines
 # A line "Bridge library: PATH" (--list) must name LIBRARY, the simulated library in the build
