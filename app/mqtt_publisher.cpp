@@ -229,11 +229,19 @@ class Publisher {
     connectBy_ = Clock::now() + kConnectTimeLimit;
   }
 
+  // "connection refused", as a clause of the program's own line.
   static std::string Reason(int rc) {
-    if (rc == MOSQ_ERR_ERRNO) {
-      return errno != 0 ? std::strerror(errno) : "a system call failed";
+    std::string text = rc == MOSQ_ERR_ERRNO
+                           ? (errno != 0 ? std::strerror(errno) : "a system call failed")
+                           : mosquitto_strerror(rc);
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) {
+      text.pop_back();
     }
-    return mosquitto_strerror(rc);
+    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' &&
+        (text.size() < 2 || text[1] < 'A' || text[1] > 'Z')) {
+      text[0] = static_cast<char>(text[0] - 'A' + 'a');
+    }
+    return text;
   }
 
   // Runs the client once: reads, writes, keeps the connection alive, and

@@ -113,3 +113,51 @@ TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
 }
 
 }  // namespace
+
+TEST(Arguments, BrokerOptionsGoWithABrokerAndARunMeantToLast) {
+  struct BrokerCase {
+    std::vector<const char*> arguments;
+    bool misused;
+    uint64_t spoolBytes = 0;
+    bool quiet = false;
+  };
+  const BrokerCase cases[] = {
+      {{"--watch", "--mqtt", "mqtt://h/t"}, false},
+      {{"--frame-gap", "20", "--mqtt", "anything: checked at the start"}, false},
+      {{"--mqtt", "mqtt://h/t"}, true},  // the sweep with one block per read
+      {{"--frame-gap", "0", "--mqtt", "mqtt://h/t"}, true},
+      {{"--watch", "--mqtt"}, true},
+      {{"--watch", "--mqtt", ""}, true},
+      {{"--watch", "--quiet"}, true},
+      {{"--watch", "--spool", "/s"}, true},
+      {{"--list", "--mqtt", "mqtt://h/t"}, true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--quiet", "--spool-size", "64K"},
+       false,
+       uint64_t{64} << 10,
+       true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "3g"}, false, uint64_t{3} << 30},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "1024G"}, false, uint64_t{1} << 40},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "1025G"}, true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "65535"}, true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "64KB"}, true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "K"}, true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size", "99999999999999G"}, true},
+      {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size"}, true},
+  };
+  for (const BrokerCase& c : cases) {
+    std::vector<const char*> argv{"kestrune"};
+    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+    std::string shown;
+    for (const char* argument : c.arguments) {
+      shown += std::string(" '") + argument + "'";
+    }
+    SCOPED_TRACE(shown);
+    const Arguments parsed = ParseArguments(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(parsed.action == Action::kMisused, c.misused) << parsed.problem;
+    EXPECT_EQ(c.misused, !parsed.problem.empty());
+    if (!c.misused) {
+      EXPECT_EQ(parsed.spoolBytes, c.spoolBytes);
+      EXPECT_EQ(parsed.quiet, c.quiet);
+    }
+  }
+}
