@@ -50,6 +50,17 @@ void Write(JsonLine& line) {
   FlushOutput();
 }
 
+// A connected bridge's identity, as ConnectedDevice holds it.
+void AddIdentity(JsonLine& line, const ConnectedDeviceRecord& device) {
+  line.DeviceText("vendorId", DeviceBytes(device.vendorIdText))
+      .DeviceText("productId", DeviceBytes(device.productIdText))
+      .Number("partNumber", device.partNumber)
+      .Number("version", device.version)
+      .DeviceText("path", DeviceBytes(device.path))
+      .DeviceText("manufacturer", DeviceBytes(device.manufacturer))
+      .DeviceText("product", DeviceBytes(device.product));
+}
+
 // The readers a broker has been told are connected, for the retained
 // message that says they no longer are. Their connections and
 // disconnections come from different threads.
@@ -58,15 +69,8 @@ std::map<std::string, ConnectedDeviceRecord> connectedReaders;
 
 void PublishReader(std::string_view serial, const ConnectedDeviceRecord& device, bool connected) {
   JsonLine line("reader", Now().text);
-  line.DeviceText("serial", serial)
-      .Bool("connected", connected)
-      .DeviceText("vendorId", DeviceBytes(device.vendorIdText))
-      .DeviceText("productId", DeviceBytes(device.productIdText))
-      .Number("partNumber", device.partNumber)
-      .Number("version", device.version)
-      .DeviceText("path", DeviceBytes(device.path))
-      .DeviceText("manufacturer", DeviceBytes(device.manufacturer))
-      .DeviceText("product", DeviceBytes(device.product));
+  line.DeviceText("serial", serial).Bool("connected", connected);
+  AddIdentity(line, device);
   PublishLine(line, "/readers/" + TopicLevel(serial), true);
 }
 
@@ -175,14 +179,8 @@ void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
     }
   }
   JsonLine line("connected", Now().text);
-  line.DeviceText("serial", DeviceBytes(serial))
-      .DeviceText("vendorId", DeviceBytes(device.vendorIdText))
-      .DeviceText("productId", DeviceBytes(device.productIdText))
-      .Number("partNumber", device.partNumber)
-      .Number("version", device.version)
-      .DeviceText("path", DeviceBytes(device.path))
-      .DeviceText("manufacturer", DeviceBytes(device.manufacturer))
-      .DeviceText("product", DeviceBytes(device.product));
+  line.DeviceText("serial", DeviceBytes(serial));
+  AddIdentity(line, device);
   Write(line);
   if (Publishing()) {
     const std::lock_guard<std::mutex> lock(readersMutex);

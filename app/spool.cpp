@@ -62,60 +62,13 @@ class SpoolFile {
 
   // Reads size bytes at offset; false unless all of them were there.
   bool ReadAt(uint64_t offset, void* data, size_t size) {
-    auto* bytes = static_cast<char*>(data);
-    size_t done = 0;
-    while (done < size) {
-#if defined(_WIN32)
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset + done);
-      at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-      DWORD count = 0;
-      if (!ReadFile(handle_, bytes + done, static_cast<DWORD>(size - done), &count, &at) ||
-          count == 0) {
-        return false;
-      }
-#else
-      const ssize_t count =
-          pread(fd_, bytes + done, size - done, static_cast<off_t>(offset + done));
-      if (count < 0 && errno == EINTR) {
-        continue;
-      }
-      if (count <= 0) {
-        return false;
-      }
-#endif
-      done += static_cast<size_t>(count);
-    }
-    return true;
+    return Transfer(offset, static_cast<char*>(data), size, false);
   }
 
-  // Writes every byte at offset; false (errno set on POSIX) when it could not.
+  // Writes every byte at offset; false when it could not.
   bool WriteAt(uint64_t offset, const void* data, size_t size) {
-    const auto* bytes = static_cast<const char*>(data);
-    size_t done = 0;
-    while (done < size) {
-#if defined(_WIN32)
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset + done);
-      at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-      DWORD count = 0;
-      if (!WriteFile(handle_, bytes + done, static_cast<DWORD>(size - done), &count, &at) ||
-          count == 0) {
-        return false;
-      }
-#else
-      const ssize_t count =
-          pwrite(fd_, bytes + done, size - done, static_cast<off_t>(offset + done));
-      if (count < 0 && errno == EINTR) {
-        continue;
-      }
-      if (count <= 0) {
-        return false;
-      }
-#endif
-      done += static_cast<size_t>(count);
-    }
-    return true;
+    // Not written through: the pointer only carries the bytes to the call.
+    return Transfer(offset, static_cast<char*>(const_cast<void*>(data)), size, true);
   }
 
   uint64_t Size() {
@@ -150,6 +103,37 @@ class SpoolFile {
   }
 
  private:
+  // One positioned read or write of every byte, resumed after a partial one.
+  bool Transfer(uint64_t offset, char* bytes, size_t size, bool write) {
+    size_t done = 0;
+    while (done < size) {
+#if defined(_WIN32)
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset + done);
+      at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+      DWORD count = 0;
+      const auto part = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 30));
+      const BOOL ok = write ? WriteFile(handle_, bytes + done, part, &count, &at)
+                            : ReadFile(handle_, bytes + done, part, &count, &at);
+      if (!ok || count == 0) {
+        return false;
+      }
+#else
+      const auto at = static_cast<off_t>(offset + done);
+      const ssize_t count = write ? pwrite(fd_, bytes + done, size - done, at)
+                                  : pread(fd_, bytes + done, size - done, at);
+      if (count < 0 && errno == EINTR) {
+        continue;
+      }
+      if (count <= 0) {
+        return false;
+      }
+#endif
+      done += static_cast<size_t>(count);
+    }
+    return true;
+  }
+
 #if defined(_WIN32)
   explicit SpoolFile(HANDLE handle) : handle_(handle) {}
   HANDLE handle_;

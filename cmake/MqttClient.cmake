@@ -4,7 +4,7 @@
 #
 # On Linux it is Debian's libmosquitto (pkg-config), built with OpenSSL. For
 # Windows, Debian has no MinGW build, so the client library is built here,
-# statically, from Debian's source package (cmake/fetch-mosquitto-source.sh
+# statically, from Debian's source package (cmake/fetch-debian-source.sh mosquitto
 # fetches it, pinned, with Debian's patches): the library only, without TLS
 # (there is no OpenSSL for the cross build), and without its threading, as
 # the program drives the client from one thread with mosquitto_loop.
@@ -20,7 +20,7 @@ if(WIN32)
     find_program(KESTRUNE_APT_GET apt-get)
     if(KESTRUNE_APT_GET)
       get_filename_component(_kestrune_deps "${KESTRUNE_MOSQUITTO_SOURCE_DIR}" DIRECTORY)
-      execute_process(COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/fetch-mosquitto-source.sh
+      execute_process(COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/fetch-debian-source.sh mosquitto
                               ${_kestrune_deps})
     endif()
   endif()
@@ -63,7 +63,7 @@ if(WIN32)
     set(KESTRUNE_MQTT_CLIENT_FOUND ON)
   else()
     message(STATUS "No libmosquitto source in ${KESTRUNE_MOSQUITTO_SOURCE_DIR}: the MQTT client "
-                   "is left out (cmake/fetch-mosquitto-source.sh fetches it)")
+                   "is left out (cmake/fetch-debian-source.sh mosquitto fetches it)")
   endif()
 else()
   find_package(PkgConfig QUIET)

@@ -1,7 +1,7 @@
 # Whether to build the open bridge library over hidapi: on by default wherever
 # hidapi can be had. On Linux that is Debian's hidraw backend; for Windows,
 # hidapi's Windows backend is built from its source, which Debian ships only
-# as a source package (cmake/fetch-hidapi-source.sh fetches it, pinned).
+# as a source package (cmake/fetch-debian-source.sh hidapi fetches it, pinned).
 set(_kestrune_hidapi_found OFF)
 if(WIN32)
   set(KESTRUNE_HIDAPI_SOURCE_DIR "${PROJECT_SOURCE_DIR}/build/deps/hidapi-0.13.1" CACHE PATH
@@ -10,7 +10,7 @@ if(WIN32)
     find_program(KESTRUNE_APT_GET apt-get)
     if(KESTRUNE_APT_GET)
       get_filename_component(_kestrune_deps "${KESTRUNE_HIDAPI_SOURCE_DIR}" DIRECTORY)
-      execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/fetch-hidapi-source.sh
+      execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/fetch-debian-source.sh hidapi
                               ${_kestrune_deps})
     endif()
   endif()
@@ -18,7 +18,7 @@ if(WIN32)
     set(_kestrune_hidapi_found ON)
   else()
     message(STATUS "No hidapi source in ${KESTRUNE_HIDAPI_SOURCE_DIR}: the open bridge library "
-                   "is left out (cmake/fetch-hidapi-source.sh fetches it)")
+                   "is left out (cmake/fetch-debian-source.sh hidapi fetches it)")
   endif()
 else()
   find_package(PkgConfig QUIET)
