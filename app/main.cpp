@@ -5,20 +5,13 @@
 #endif
 
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 #include "arguments.h"
 #include "bridge_list.h"
 #include "device_text.h"
 #include "events.h"
-#include "mqtt_publisher.h"
-#include "mqtt_settings.h"
 #include "output.h"
-#include "station.h"
-#include "stop_request.h"
-#include "sweep.h"
-#include "timer_period.h"
+#include "run.h"
 
 namespace {
 
@@ -41,28 +34,9 @@ void HoldStandardDescriptors() {
 #endif
 }
 
-// Standard output failed for good: a service manager restarts the program.
-constexpr int kOutputFailedStatus = 3;
-// --mqtt can never work as given (its URL or credentials, or the spool):
-// starting again cannot mend it.
-constexpr int kBrokerUnusableStatus = 4;
-
 int Finish() {
   FinishOutput();
-  return OutputFailed() ? kOutputFailedStatus : 0;
-}
-
-// Gets the broker's client and its spool going; false after telling why not.
-bool StartBroker(const Arguments& arguments) {
-  MqttSettings settings;
-  std::string problem;
-  if (!MakeMqttSettings(
-          arguments, [](const char* name) { return std::getenv(name); }, settings, problem) ||
-      !StartPublishing(settings, problem)) {
-    std::fprintf(stderr, "kestrune: %s\n", PrintableString(problem).c_str());
-    return false;
-  }
-  return true;
+  return OutputFailed() ? kOutputFailedStatus : kRunFinished;
 }
 
 }  // namespace
@@ -79,7 +53,7 @@ int main(int argc, char* argv[]) {
                    UsageText());
     }
     std::fputs("Run kestrune --help for what each option does.\n", stderr);
-    return 2;
+    return kMisusedStatus;
   }
   PrepareOutput();
   if (arguments.action == Arguments::Action::kList) {
@@ -93,55 +67,8 @@ int main(int argc, char* argv[]) {
   if (arguments.action != Arguments::Action::kRun) {
     Print("%s", arguments.action == Arguments::Action::kHelp ? HelpText() : VersionText());
     FlushOutput();
-    return 0;
+    return kRunFinished;
   }
 
-  SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
-  CaptureOptions capture;
-  capture.timestamps = arguments.timestamps;
-  capture.frameGap = FrameGap(arguments);
-  capture.dedupe = arguments.dedupe;
-  const bool framing = capture.frameGap.count() > 0;
-  if (!arguments.watch && !framing) {
-    // One block per read, with no handler of signals and no notice taken of
-    // a failing output: the run as it always was.
-    EmitBanner();
-    SweepDevices(SweepOptions{capture, {}});
-    return 0;
-  }
-  if (arguments.mqtt && !StartBroker(arguments)) {
-    return kBrokerUnusableStatus;
-  }
-  if (arguments.quiet) {
-    SilenceOutput();
-  }
-  // A run meant to last, often unattended: an output that has failed for
-  // good stops it, with every bridge closed, so that it can be started again.
-  WatchOutput();
-  // Readers never wait for standard output: a consumer that stalls holds
-  // the writer alone.
-  QueueOutput();
-  EmitBanner();
-  const FineTimerPeriod timerPeriod(true);
-  // A block still being gathered when the operator stops the run is reported
-  // before the program ends.
-  InstallStopHandlers();
-  const auto stopping = [] { return StopRequested() || OutputFailed() || PublishingRefused(); };
-  if (arguments.watch) {
-    StationOptions options;
-    options.capture = capture;
-    options.stopRequested = stopping;
-    WatchStation(options);
-  } else {
-    SweepDevices(SweepOptions{capture, stopping});
-  }
-  if (StopRequested()) {
-    EmitStop();
-  }
-  const bool refused = PublishingRefused();
-  FinishPublishing();
-  const int finished = Finish();
-  const int status = refused ? kBrokerUnusableStatus : finished;
-  ConfirmStopped();
-  return status;
+  return RunReading(arguments);
 }

@@ -62,6 +62,8 @@ void InstallStopHandlers() {
 
 bool StopRequested() { return stopRequested; }
 
+void RequestStop() { stopRequested = true; }
+
 void ConfirmStopped() {
 #if defined(_WIN32)
   if (stoppedEvent != nullptr) {

@@ -11,6 +11,10 @@ void InstallStopHandlers();
 /// Whether a stop has been requested.
 bool StopRequested();
 
+/// Requests the stop from within the program: a service manager's stop or
+/// shutdown control.
+void RequestStop();
+
 /// Tells a waiting close-the-console handler that every handle is closed and
 /// the output flushed; Windows ends the process as soon as it returns.
 void ConfirmStopped();

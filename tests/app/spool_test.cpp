@@ -14,7 +14,11 @@ namespace fs = std::filesystem;
 
 class SpoolFolder {
  public:
-  SpoolFolder() : path_(fs::path(testing::TempDir()) / "kestrune-spool-test") {
+  // One folder per test: ctest runs the tests of this file side by side.
+  SpoolFolder()
+      : path_(fs::path(testing::TempDir()) /
+              (std::string("kestrune-spool-") +
+               testing::UnitTest::GetInstance()->current_test_info()->name())) {
     fs::remove_all(path_);
   }
   ~SpoolFolder() { fs::remove_all(path_); }

@@ -1,0 +1,93 @@
+#include "run.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "device_text.h"
+#include "events.h"
+#include "mqtt_publisher.h"
+#include "mqtt_settings.h"
+#include "output.h"
+#include "station.h"
+#include "stop_request.h"
+#include "sweep.h"
+#include "timer_period.h"
+
+namespace {
+
+int Finish() {
+  FinishOutput();
+  return OutputFailed() ? kOutputFailedStatus : kRunFinished;
+}
+
+// Gets the broker's client and its spool going; false after telling why not.
+bool StartBroker(const Arguments& arguments) {
+  MqttSettings settings;
+  std::string problem;
+  if (!MakeMqttSettings(
+          arguments, [](const char* name) { return std::getenv(name); }, settings, problem) ||
+      !StartPublishing(settings, problem)) {
+    std::fprintf(stderr, "kestrune: %s\n", PrintableString(problem).c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunReading(const Arguments& arguments, const RunHooks& hooks) {
+  SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
+  CaptureOptions capture;
+  capture.timestamps = arguments.timestamps;
+  capture.frameGap = FrameGap(arguments);
+  capture.dedupe = arguments.dedupe;
+  const bool framing = capture.frameGap.count() > 0;
+  if (!arguments.watch && !framing) {
+    // One block per read, with no handler of signals and no notice taken of
+    // a failing output: the run as it always was.
+    EmitBanner();
+    SweepDevices(SweepOptions{capture, {}});
+    return kRunFinished;
+  }
+  if (arguments.mqtt && !StartBroker(arguments)) {
+    return kBrokerUnusableStatus;
+  }
+  if (arguments.quiet) {
+    SilenceOutput();
+  }
+  // A run meant to last, often unattended: an output that has failed for
+  // good stops it, with every bridge closed, so that it can be started again.
+  WatchOutput();
+  // Readers never wait for standard output: a consumer that stalls holds
+  // the writer alone.
+  QueueOutput();
+  EmitBanner();
+  const FineTimerPeriod timerPeriod(true);
+  // A block still being gathered when the operator stops the run is reported
+  // before the program ends.
+  if (hooks.consoleStops) {
+    InstallStopHandlers();
+  }
+  const auto stopping = [] { return StopRequested() || OutputFailed() || PublishingRefused(); };
+  if (hooks.started) {
+    hooks.started();
+  }
+  if (arguments.watch) {
+    StationOptions options;
+    options.capture = capture;
+    options.stopRequested = stopping;
+    WatchStation(options);
+  } else {
+    SweepDevices(SweepOptions{capture, stopping});
+  }
+  if (StopRequested()) {
+    EmitStop();
+  }
+  const bool refused = PublishingRefused();
+  FinishPublishing();
+  const int finished = Finish();
+  const int status = refused ? kBrokerUnusableStatus : finished;
+  ConfirmStopped();
+  return status;
+}
