@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "log_file.h"
+
 #if !defined(KESTRUNE_VERSION)
 #error "KESTRUNE_VERSION must be defined by the build"
 #endif
@@ -70,6 +72,13 @@ std::optional<uint64_t> Bytes(const char* text) {
   return value;
 }
 
+// The message for a value that is not a size.
+std::string NotBytes(const char* flag, const char* value) {
+  return std::string(flag) + " takes a number of bytes from 64K to 1024G (K, M and G count 1024s)" +
+         (value == nullptr ? std::string(", and none was given")
+                           : std::string(", not \"") + value + "\"");
+}
+
 // The options that take a text value as it is.
 struct TextOption {
   const char* flag;
@@ -91,14 +100,17 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       {"--mqtt-id", &Arguments::mqttId},
       {"--mqtt-credentials", &Arguments::mqttCredentials},
       {"--spool", &Arguments::spool},
+      {"--log", &Arguments::log},
   };
+  // The first option that needs --log.
+  const char* logOption = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     const bool reading =
         std::strcmp(argument, "--frame-gap") == 0 || std::strcmp(argument, "--dedupe") == 0 ||
         std::strcmp(argument, "--watch") == 0 || std::strcmp(argument, "--timestamps") == 0 ||
         std::strncmp(argument, "--mqtt", 6) == 0 || std::strncmp(argument, "--spool", 7) == 0 ||
-        std::strcmp(argument, "--quiet") == 0;
+        std::strncmp(argument, "--log", 5) == 0 || std::strcmp(argument, "--quiet") == 0;
     if (reading && readingOption == nullptr) {
       readingOption = argument;
     }
@@ -108,7 +120,8 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
         text = &option;
       }
     }
-    if (text != nullptr || std::strcmp(argument, "--spool-size") == 0 ||
+    const bool logging = text != nullptr && text->field == &Arguments::log;
+    if ((text != nullptr && !logging) || std::strcmp(argument, "--spool-size") == 0 ||
         std::strcmp(argument, "--quiet") == 0) {
       brokerOption = brokerOption != nullptr ? brokerOption : argument;
     }
@@ -123,18 +136,32 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       } else {
         parsed.mqtt = argv[++i];
       }
-    } else if (std::strcmp(argument, "--spool-size") == 0) {
+    } else if (std::strcmp(argument, "--spool-size") == 0 ||
+               std::strcmp(argument, "--log-size") == 0) {
       const char* value = i + 1 < argc ? argv[++i] : nullptr;
       const std::optional<uint64_t> size = Bytes(value);
       if (!size) {
         parsed.action = Arguments::Action::kMisused;
-        parsed.problem = std::string(argument) +
-                         " takes a number of bytes from 64K to 1024G (K, M and G count 1024s)" +
+        parsed.problem = NotBytes(argument, value);
+        return parsed;
+      }
+      (argument[2] == 's' ? parsed.spoolBytes : parsed.logBytes) = *size;
+      if (argument[2] == 'l') {
+        logOption = logOption != nullptr ? logOption : argument;
+      }
+    } else if (std::strcmp(argument, "--log-keep") == 0) {
+      const char* value = i + 1 < argc ? argv[++i] : nullptr;
+      const std::optional<long> keep = Milliseconds(value, kMostLogKeep);
+      if (!keep) {
+        parsed.action = Arguments::Action::kMisused;
+        parsed.problem = std::string(argument) + " takes a number of files from 0 to " +
+                         std::to_string(kMostLogKeep) +
                          (value == nullptr ? std::string(", and none was given")
                                            : std::string(", not \"") + value + "\"");
         return parsed;
       }
-      parsed.spoolBytes = *size;
+      parsed.logKeep = static_cast<int>(*keep);
+      logOption = logOption != nullptr ? logOption : argument;
     } else if (std::strcmp(argument, "--quiet") == 0) {
       parsed.quiet = true;
     } else if (std::strcmp(argument, "--frame-gap") == 0) {
@@ -187,6 +214,11 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
     parsed.problem = std::string(brokerOption) + " goes with --mqtt";
     return parsed;
   }
+  if (!list && logOption != nullptr && parsed.log.empty()) {
+    parsed.action = Arguments::Action::kMisused;
+    parsed.problem = std::string(logOption) + " goes with --log";
+    return parsed;
+  }
   if (!list && parsed.mqtt && !parsed.watch && FrameGap(parsed).count() == 0) {
     // The sweep with one block per read ends at the first bridge that is
     // read to its end: a broker is fed by a run meant to last.
@@ -215,6 +247,7 @@ const char* UsageText() {
   return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
          "                [--mqtt URL [--mqtt-id ID] [--mqtt-credentials FILE] [--spool DIR]\n"
          "                 [--spool-size SIZE] [--quiet]]\n"
+         "                [--log FILE [--log-size SIZE] [--log-keep N]]\n"
          "       kestrune --list [--json] | --help | --version\n";
 }
 
@@ -222,6 +255,7 @@ const char* HelpText() {
   return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
          "                [--mqtt URL [--mqtt-id ID] [--mqtt-credentials FILE] [--spool DIR]\n"
          "                 [--spool-size SIZE] [--quiet]]\n"
+         "                [--log FILE [--log-size SIZE] [--log-keep N]]\n"
          "       kestrune --list [--json] | --help | --version\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
@@ -300,6 +334,14 @@ const char* HelpText() {
          "                default 64M). When it is full, new events are left out of it\n"
          "                (not of standard output), counted and told; capture goes on.\n"
          "  --quiet       with --mqtt: nothing on standard output.\n"
+         "  --log FILE    writes the lines (or --json) to FILE instead of standard\n"
+         "                output, each event whole; standard error's notices go there\n"
+         "                too. Before FILE would pass its size, it becomes FILE.1\n"
+         "                (FILE.1 FILE.2, and so on): no report is ever split between\n"
+         "                two files.\n"
+         "  --log-size SIZE\n"
+         "                the size at which the log is rotated (64K to 1024G; 4M).\n"
+         "  --log-keep N  older log files kept (0 to 100; 5).\n"
          "  --list        prints the bridge library in use (the file loaded and its two\n"
          "                version reports) and every attached bridge by index with the\n"
          "                strings the library gives without opening it (serial string,\n"
@@ -316,9 +358,9 @@ const char* HelpText() {
          "Exit status:\n"
          "  0  every bridge visited, or stopped by Ctrl+C or SIGTERM; --list: listed\n"
          "  2  a misused command line\n"
-         "  3  with --watch, --frame-gap or --list: standard output failed for good (a\n"
-         "     closed pipe, a device error), said in one line on standard error, every\n"
-         "     bridge closed\n"
+         "  3  with --watch, --frame-gap or --list: standard output (or the log) failed\n"
+         "     for good (a closed pipe, a device error), said in one line on standard\n"
+         "     error, every bridge closed; or the log cannot be opened\n"
          "  4  with --mqtt: it can never work as given, said in one line on standard\n"
          "     error: a malformed URL, mqtts:// without TLS, a credentials file that\n"
          "     cannot be read, a spool folder that cannot be used, or a broker that\n"

@@ -30,6 +30,9 @@ struct Arguments {
   std::string spool;            // --spool DIR; empty: the default
   uint64_t spoolBytes = 0;      // --spool-size; 0: kDefaultSpoolBytes
   bool quiet = false;           // --quiet: nothing on standard output
+  std::string log;              // --log FILE; empty: standard output
+  uint64_t logBytes = 0;        // --log-size; 0: kDefaultLogBytes
+  int logKeep = -1;             // --log-keep; -1: kDefaultLogKeep
   std::string unknown;          // for kMisused: the first unknown argument
   std::string problem;          // for kMisused: the whole message, when not an unknown argument
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "json_writer.h"
+#include "output.h"
 #include "spool.h"
 #include "thread_signals.h"
 
@@ -42,10 +43,7 @@ constexpr milliseconds kConnectTimeLimit{10000};
 constexpr milliseconds kFirstRetry{500};
 constexpr milliseconds kLongestRetry{4000};
 
-void Tell(const std::string& line) {
-  std::fprintf(stderr, "kestrune: %s\n", line.c_str());
-  std::fflush(stderr);
-}
+void Tell(const std::string& line) { Notice(line); }
 
 class Publisher {
  public:

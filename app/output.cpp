@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "log_file.h"
 #include "output_channel.h"
 #include "output_queue.h"
 
@@ -90,6 +91,13 @@ WriteAttempt WriteToStandardOutput(const char* data, size_t size) {
   return WriteAttempt{written, WriteFault::kNone, {}};
 }
 
+// With --log, the lines go to this file instead of standard output.
+std::unique_ptr<LogFile> logFile;
+
+WriteAttempt WriteOut(const char* data, size_t size) {
+  return logFile ? logFile->Write(data, size) : WriteToStandardOutput(data, size);
+}
+
 // Whether failures of standard output are told and acted upon; a run as it
 // always was takes no notice of them.
 bool watched = false;
@@ -103,7 +111,7 @@ void TellStandardError(const std::string& line) {
 }
 
 OutputChannel& Channel() {
-  static OutputChannel channel(WriteToStandardOutput, TellStandardError);
+  static OutputChannel channel(WriteOut, TellStandardError);
   return channel;
 }
 
@@ -195,6 +203,32 @@ void QueueOutput() {
 }
 
 void SilenceOutput() { silenced = true; }
+
+bool LogToFile(const std::string& path, uint64_t size, int keep, std::string& problem) {
+  auto file = std::make_unique<LogFile>(path, size, keep);
+  if (!file->Open(problem)) {
+    return false;
+  }
+  logFile = std::move(file);
+#if defined(_WIN32)
+  // A log is text: CR LF on Windows, whatever standard output is.
+  linesEndedByHand = true;
+#endif
+  return true;
+}
+
+void Notice(const std::string& line) {
+  std::fprintf(stderr, "kestrune: %s\n", line.c_str());
+  std::fflush(stderr);
+  if (logFile && queue && !silenced) {
+    // A service has no standard error: its log is where the operator looks.
+    std::string text = "kestrune: " + line + "\n";
+#if defined(_WIN32)
+    text.insert(text.size() - 1, "\r");
+#endif
+    queue->Push(std::move(text));
+  }
+}
 
 void WriteRaw(const char* bytes, size_t size) { Take(bytes, size); }
 

@@ -3,7 +3,9 @@
 #define KESTRUNE_APP_OUTPUT_H
 
 // Defines how the C runtime spells its printf format for the checks below.
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #if defined(__MINGW_PRINTF_FORMAT)
 #define KESTRUNE_PRINTF(formatIndex, firstArgument) \
@@ -39,6 +41,17 @@ void QueueOutput();
 /// From now on nothing is written to standard output (--quiet, when a
 /// broker gets every event). Call it before the first event.
 void SilenceOutput();
+
+/// From now on the lines go to path instead of standard output, rotated
+/// (LogFile) once it would pass size bytes, keep older files kept. Call it
+/// before the first event. Returns false, with why in problem, when the
+/// file cannot be opened.
+bool LogToFile(const std::string& path, uint64_t size, int keep, std::string& problem);
+
+/// Tells the operator line (without "kestrune: " and its line end) on
+/// standard error, and with a log file in the log as well, in its place
+/// among the events. From any thread that is not printing an event.
+void Notice(const std::string& line);
 
 /// Formats like printf onto standard output. Each "\n" of the result is
 /// written as CR LF on Windows, as text mode would, and as LF elsewhere.

@@ -6,6 +6,7 @@
 
 #include "device_text.h"
 #include "events.h"
+#include "log_file.h"
 #include "mqtt_publisher.h"
 #include "mqtt_settings.h"
 #include "output.h"
@@ -43,6 +44,15 @@ int RunReading(const Arguments& arguments, const RunHooks& hooks) {
   capture.frameGap = FrameGap(arguments);
   capture.dedupe = arguments.dedupe;
   const bool framing = capture.frameGap.count() > 0;
+  if (!arguments.log.empty()) {
+    std::string problem;
+    if (!LogToFile(arguments.log, arguments.logBytes != 0 ? arguments.logBytes : kDefaultLogBytes,
+                   arguments.logKeep >= 0 ? arguments.logKeep : kDefaultLogKeep, problem)) {
+      std::fprintf(stderr, "kestrune: the log %s cannot be opened: %s\n",
+                   PrintableString(arguments.log).c_str(), problem.c_str());
+      return kOutputFailedStatus;
+    }
+  }
   if (!arguments.watch && !framing) {
     // One block per read, with no handler of signals and no notice taken of
     // a failing output: the run as it always was.

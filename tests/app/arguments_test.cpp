@@ -105,7 +105,7 @@ TEST(Arguments, TextsNameEveryFlagAndTheFailureLine) {
   }
   for (const char* text :
        {"Disconnected from SERIAL: STATUS TEXT", "Error: SERIAL: STATUS TEXT", "Exit status:\n",
-        "  3  with --watch, --frame-gap or --list: standard output failed for good"}) {
+        "  3  with --watch, --frame-gap or --list: standard output (or the log) failed"}) {
     EXPECT_NE(std::string(HelpText()).find(text), std::string::npos) << text;
   }
   EXPECT_EQ(std::string(HelpText()).rfind(UsageText(), 0), 0u);
