@@ -34,9 +34,11 @@ using std::chrono::milliseconds;
 // Messages sent and not yet acknowledged, at most: enough to fill a loopback
 // or a long link, few enough that a reconnection sends little twice.
 constexpr size_t kWindow = 64;
-// How long the client waits for network activity before it looks for new
-// events again: the most a new event waits to be sent.
+// How long the client waits for network activity, while messages wait for
+// their acknowledgement, before it looks for new events again.
 constexpr int kLoopWaitMs = 10;
+// How often an idle connection is looked after.
+constexpr std::chrono::seconds kIdleLook{1};
 constexpr int kKeepAliveSeconds = 30;
 // A connection not made in this time is given up and tried again.
 constexpr milliseconds kConnectTimeLimit{10000};
@@ -122,6 +124,13 @@ class Publisher {
           const Clock::time_point until = refused_ ? Clock::now() + std::chrono::seconds(1)
                                                    : std::max(nextAttempt_, Clock::now());
           wake_.wait_until(lock, until, [this] { return !queued_.empty() || finishing_; });
+        } else if (link_ == Link::kConnected && sent_.empty() && spool_->Waiting() == 0 &&
+                   queued_.empty() && !finishing_) {
+          // Nothing to send and nothing to hear of: the next event wakes the
+          // thread at once, and the connection is looked after once a
+          // second (its keep-alive, a broker that closed it), not a hundred
+          // times.
+          wake_.wait_for(lock, kIdleLook, [this] { return !queued_.empty() || finishing_; });
         }
         taken.swap(queued_);
         queuedBytes_ = 0;
