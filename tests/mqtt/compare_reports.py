@@ -123,8 +123,8 @@ def parse_json(lines, problems):
         event = report["event"]
         if event == "start":
             starts += 1
-            if number != 1 or report.get("program") != "kestrune" or report.get("format") != 1:
-                problems.append("message %d is not the first, or not version 1: %r" % (number, line))
+            if number != 1 or report.get("program") != "kestrune" or report.get("format") != 2:
+                problems.append("message %d is not the first, or not format 2: %r" % (number, line))
         elif event == "stop":
             stops += 1
             if number != len(lines):
