@@ -248,7 +248,8 @@ const char* UsageText() {
          "                [--mqtt URL [--mqtt-id ID] [--mqtt-credentials FILE] [--spool DIR]\n"
          "                 [--spool-size SIZE] [--quiet]]\n"
          "                [--log FILE [--log-size SIZE] [--log-keep N]]\n"
-         "       kestrune --list [--json] | --help | --version\n";
+         "       kestrune --list [--json] | --help | --version\n"
+         "       kestrune service install [OPTIONS...] | service uninstall\n";
 }
 
 const char* HelpText() {
@@ -257,6 +258,7 @@ const char* HelpText() {
          "                 [--spool-size SIZE] [--quiet]]\n"
          "                [--log FILE [--log-size SIZE] [--log-keep N]]\n"
          "       kestrune --list [--json] | --help | --version\n"
+         "       kestrune service install [OPTIONS...] | service uninstall\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
          "on their lines.\n"
@@ -347,6 +349,14 @@ const char* HelpText() {
          "                strings the library gives without opening it (serial string,\n"
          "                vendor and product IDs, path, manufacturer, product), then\n"
          "                exits 0. Opens no bridge. Goes with --json alone.\n"
+         "  service install [OPTIONS...]\n"
+         "                Windows: installs the station as the service Kestrune (run\n"
+         "                from an administrator's Command Prompt), started with the\n"
+         "                system and 5 s after a failure, with OPTIONS, --watch, and\n"
+         "                --log %ProgramData%\\Kestrune\\kestrune.log unless given;\n"
+         "                \"service uninstall\" stops and removes it. Exit status 5:\n"
+         "                the service manager refused (no administrator, or the\n"
+         "                service installed already or not installed).\n"
          "  -h, --help    prints this text and exits\n"
          "  --version     prints the program's version and exits\n"
          "\n"

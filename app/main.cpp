@@ -5,6 +5,7 @@
 #endif
 
 #include <cstdio>
+#include <cstring>
 
 #include "arguments.h"
 #include "bridge_list.h"
@@ -12,6 +13,7 @@
 #include "events.h"
 #include "output.h"
 #include "run.h"
+#include "windows_service.h"
 
 namespace {
 
@@ -43,6 +45,9 @@ int Finish() {
 
 int main(int argc, char* argv[]) {
   HoldStandardDescriptors();
+  if (argc >= 2 && std::strcmp(argv[1], "service") == 0) {
+    return ServiceCommand(argc, argv);
+  }
   const Arguments arguments = ParseArguments(argc, argv);
   if (arguments.action == Arguments::Action::kMisused) {
     if (arguments.problem.empty()) {
