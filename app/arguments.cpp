@@ -97,20 +97,22 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
   // The first option that needs --mqtt.
   const char* brokerOption = nullptr;
   static const TextOption kTextOptions[] = {
-      {"--mqtt-id", &Arguments::mqttId},
-      {"--mqtt-credentials", &Arguments::mqttCredentials},
-      {"--spool", &Arguments::spool},
-      {"--log", &Arguments::log},
+      {"--mqtt-id", &Arguments::mqttId}, {"--mqtt-credentials", &Arguments::mqttCredentials},
+      {"--spool", &Arguments::spool},    {"--log", &Arguments::log},
+      {"--names", &Arguments::names},
   };
-  // The first option that needs --log.
+  // The first option that needs --log, and --silent-after, which needs
+  // --watch.
   const char* logOption = nullptr;
+  const char* silentOption = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* argument = argv[i];
     const bool reading =
         std::strcmp(argument, "--frame-gap") == 0 || std::strcmp(argument, "--dedupe") == 0 ||
         std::strcmp(argument, "--watch") == 0 || std::strcmp(argument, "--timestamps") == 0 ||
         std::strncmp(argument, "--mqtt", 6) == 0 || std::strncmp(argument, "--spool", 7) == 0 ||
-        std::strncmp(argument, "--log", 5) == 0 || std::strcmp(argument, "--quiet") == 0;
+        std::strncmp(argument, "--log", 5) == 0 || std::strcmp(argument, "--quiet") == 0 ||
+        std::strcmp(argument, "--silent-after") == 0 || std::strcmp(argument, "--one-line") == 0;
     if (reading && readingOption == nullptr) {
       readingOption = argument;
     }
@@ -120,8 +122,9 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
         text = &option;
       }
     }
-    const bool logging = text != nullptr && text->field == &Arguments::log;
-    if ((text != nullptr && !logging) || std::strcmp(argument, "--spool-size") == 0 ||
+    const bool ownOption =
+        text != nullptr && (text->field == &Arguments::log || text->field == &Arguments::names);
+    if ((text != nullptr && !ownOption) || std::strcmp(argument, "--spool-size") == 0 ||
         std::strcmp(argument, "--quiet") == 0) {
       brokerOption = brokerOption != nullptr ? brokerOption : argument;
     }
@@ -149,6 +152,19 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       if (argument[2] == 'l') {
         logOption = logOption != nullptr ? logOption : argument;
       }
+    } else if (std::strcmp(argument, "--silent-after") == 0) {
+      const char* value = i + 1 < argc ? argv[++i] : nullptr;
+      const std::optional<long> seconds = Milliseconds(value, kMaxSilentAfterSeconds);
+      if (!seconds) {
+        parsed.action = Arguments::Action::kMisused;
+        parsed.problem = std::string(argument) + " takes a whole number of seconds from 0 to " +
+                         std::to_string(kMaxSilentAfterSeconds) +
+                         (value == nullptr ? std::string(", and none was given")
+                                           : std::string(", not \"") + value + "\"");
+        return parsed;
+      }
+      parsed.silentAfter = std::chrono::seconds(*seconds);
+      silentOption = argument;
     } else if (std::strcmp(argument, "--log-keep") == 0) {
       const char* value = i + 1 < argc ? argv[++i] : nullptr;
       const std::optional<long> keep = Milliseconds(value, kMostLogKeep);
@@ -184,6 +200,8 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       parsed.dedupe = std::chrono::milliseconds(*time);
     } else if (std::strcmp(argument, "--json") == 0) {
       parsed.json = true;
+    } else if (std::strcmp(argument, "--one-line") == 0) {
+      parsed.oneLine = true;
     } else if (std::strcmp(argument, "--watch") == 0) {
       parsed.watch = true;
     } else if (std::strcmp(argument, "--timestamps") == 0) {
@@ -205,13 +223,19 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
     // expects it to watch.
     parsed.action = Arguments::Action::kMisused;
     parsed.problem =
-        std::string("--list reads no bridge and goes with no option but --json, not \"") +
+        std::string(
+            "--list reads no bridge and goes with no option but --json and --names, not \"") +
         readingOption + "\"";
     return parsed;
   }
   if (!list && brokerOption != nullptr && !parsed.mqtt) {
     parsed.action = Arguments::Action::kMisused;
     parsed.problem = std::string(brokerOption) + " goes with --mqtt";
+    return parsed;
+  }
+  if (!list && silentOption != nullptr && !parsed.watch) {
+    parsed.action = Arguments::Action::kMisused;
+    parsed.problem = "--silent-after goes with --watch";
     return parsed;
   }
   if (!list && logOption != nullptr && parsed.log.empty()) {
@@ -247,8 +271,9 @@ const char* UsageText() {
   return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
          "                [--mqtt URL [--mqtt-id ID] [--mqtt-credentials FILE] [--spool DIR]\n"
          "                 [--spool-size SIZE] [--quiet]]\n"
-         "                [--log FILE [--log-size SIZE] [--log-keep N]]\n"
-         "       kestrune --list [--json] | --help | --version\n"
+         "                [--log FILE [--log-size SIZE] [--log-keep N]] [--one-line]\n"
+         "                [--names FILE] [--silent-after SECONDS]\n"
+         "       kestrune --list [--json] [--names FILE] | --help | --version\n"
          "       kestrune service install [OPTIONS...] | service uninstall\n";
 }
 
@@ -256,12 +281,20 @@ const char* HelpText() {
   return "usage: kestrune [--watch] [--frame-gap MS] [--timestamps] [--json] [--dedupe MS]\n"
          "                [--mqtt URL [--mqtt-id ID] [--mqtt-credentials FILE] [--spool DIR]\n"
          "                 [--spool-size SIZE] [--quiet]]\n"
-         "                [--log FILE [--log-size SIZE] [--log-keep N]]\n"
-         "       kestrune --list [--json] | --help | --version\n"
+         "                [--log FILE [--log-size SIZE] [--log-keep N]] [--one-line]\n"
+         "                [--names FILE] [--silent-after SECONDS]\n"
+         "       kestrune --list [--json] [--names FILE] | --help | --version\n"
          "       kestrune service install [OPTIONS...] | service uninstall\n"
          "\n"
          "Watches CP2110 HID-to-UART bridges and prints every block of bytes that arrives\n"
          "on their lines.\n"
+         "\n"
+         "For tag readers, run a station: every reader at once, each tag whole, a tag\n"
+         "held in a reader's field once, readers by their names, a log that rotates:\n"
+         "  kestrune --watch --dedupe 1000 --names readers.txt --one-line \\\n"
+         "           --log station.log [--mqtt mqtt://BROKER/kestrune/SITE]\n"
+         "(as a service: kestrune.service on Linux, kestrune service install on\n"
+         "Windows). The manual page (man kestrune) says all the rest.\n"
          "\n"
          "With no arguments: connects to each attached bridge in turn, reads it until it\n"
          "fails, then goes on to the next; ends when every bridge has been visited.\n"
@@ -284,7 +317,9 @@ const char* HelpText() {
          "                fails again before it sent a byte is then treated like a\n"
          "                bridge whose connection fails: tried again only after it has\n"
          "                been detached. Of bridges sharing one serial string, only the\n"
-         "                first listed is read.\n"
+         "                first listed is read, and the line \"Not read: SERIAL: N\n"
+         "                bridges share this serial string; only the first listed is\n"
+         "                read\" says so.\n"
          "  --frame-gap MS\n"
          "                gathers each bridge's bytes into one block until its line has\n"
          "                been quiet for MS milliseconds (0 to 60000), so that a tag is\n"
@@ -344,6 +379,21 @@ const char* HelpText() {
          "  --log-size SIZE\n"
          "                the size at which the log is rotated (64K to 1024G; 4M).\n"
          "  --log-keep N  older log files kept (0 to 100; 5).\n"
+         "  --one-line    each event about a reader on one line that starts with its\n"
+         "                time: a report as \"TIME >>>[DATA FROM SERIAL, N BYTE] 0xHEX\n"
+         "                HEX (64-bit): VALUE Decimal (10 Digits): DECIMAL\", a\n"
+         "                connection with its identity after \"Connected to SERIAL:\".\n"
+         "  --names FILE  readers by name: lines \"SERIAL NAME\" (the name may hold\n"
+         "                spaces; a serial string with a space or a control byte in\n"
+         "                double quotes, as \\xNN; '#' comments). Lines about a named\n"
+         "                reader show \"SERIAL (NAME)\", JSON has \"name\"; --list shows\n"
+         "                the names and the readers the file does not name. A file\n"
+         "                that cannot be read as meant is refused (exit 2, with its\n"
+         "                line).\n"
+         "  --silent-after SECONDS\n"
+         "                with --watch: a reader that delivered nothing for that long\n"
+         "                gets \"Silent: SERIAL for N s\", and \"Delivering again:\n"
+         "                SERIAL after N s silent\" when it does. 0: off.\n"
          "  --list        prints the bridge library in use (the file loaded and its two\n"
          "                version reports) and every attached bridge by index with the\n"
          "                strings the library gives without opening it (serial string,\n"

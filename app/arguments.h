@@ -19,28 +19,33 @@ struct Arguments {
   bool watch = false;       // station mode
   bool timestamps = false;  // local time before each report's header
   bool json = false;        // JSON Lines on standard output instead of the human lines
+  bool oneLine = false;     // --one-line: one human line per event, with its time
   // --dedupe, as given (0: off); the last one counts.
   std::chrono::milliseconds dedupe{0};
   // --frame-gap, as given; the last one counts.
   std::optional<std::chrono::milliseconds> frameGap;
   // --mqtt URL, as given (checked when the run starts); empty: no broker.
   std::optional<std::string> mqtt;
-  std::string mqttId;           // --mqtt-id; empty: the default
-  std::string mqttCredentials;  // --mqtt-credentials FILE
-  std::string spool;            // --spool DIR; empty: the default
-  uint64_t spoolBytes = 0;      // --spool-size; 0: kDefaultSpoolBytes
-  bool quiet = false;           // --quiet: nothing on standard output
-  std::string log;              // --log FILE; empty: standard output
-  uint64_t logBytes = 0;        // --log-size; 0: kDefaultLogBytes
-  int logKeep = -1;             // --log-keep; -1: kDefaultLogKeep
-  std::string unknown;          // for kMisused: the first unknown argument
-  std::string problem;          // for kMisused: the whole message, when not an unknown argument
+  std::string mqttId;                   // --mqtt-id; empty: the default
+  std::string mqttCredentials;          // --mqtt-credentials FILE
+  std::string spool;                    // --spool DIR; empty: the default
+  uint64_t spoolBytes = 0;              // --spool-size; 0: kDefaultSpoolBytes
+  bool quiet = false;                   // --quiet: nothing on standard output
+  std::string names;                    // --names FILE; empty: readers have no names
+  std::chrono::seconds silentAfter{0};  // --silent-after; 0: off
+  std::string log;                      // --log FILE; empty: standard output
+  uint64_t logBytes = 0;                // --log-size; 0: kDefaultLogBytes
+  int logKeep = -1;                     // --log-keep; -1: kDefaultLogKeep
+  std::string unknown;                  // for kMisused: the first unknown argument
+  std::string problem;  // for kMisused: the whole message, when not an unknown argument
 };
 
 /// The longest frame gap accepted, in milliseconds.
 constexpr long kMaxFrameGapMs = 60000;
 /// The longest dedupe time accepted, in milliseconds: an hour.
 constexpr long kMaxDedupeMs = 3600000;
+/// The longest --silent-after accepted, in seconds: a week.
+constexpr long kMaxSilentAfterSeconds = 604800;
 /// The spool's bound unless --spool-size says otherwise, and the range it
 /// takes.
 constexpr uint64_t kDefaultSpoolBytes = uint64_t{64} << 20;

@@ -22,13 +22,18 @@ uint64_t BlockValue(const uint8_t* bytes, int count) {
   return value;
 }
 
-void ReportBlock(const char* serial, const uint8_t* bytes, int count, const char* timestamp) {
+void ReportBlock(const char* serial, const uint8_t* bytes, int count, const char* timestamp,
+                 const char* name) {
   static constexpr char kHexDigits[] = "0123456789ABCDEF";
 
   if (timestamp != nullptr) {
     Print("%s ", timestamp);
   }
-  Print(">>>[DATA FROM %s, %d BYTE]\n", Printable(serial).text, count);
+  if (name != nullptr) {
+    Print(">>>[DATA FROM %s (%s), %d BYTE]\n", Printable(serial).text, name, count);
+  } else {
+    Print(">>>[DATA FROM %s, %d BYTE]\n", Printable(serial).text, count);
+  }
 
   Print("  0x");
   char hex[2 * kHexChunk + 1];

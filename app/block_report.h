@@ -16,8 +16,9 @@ inline uint32_t BlockDecimal(uint64_t value) { return static_cast<uint32_t>(valu
 /// big-endian 64-bit value, bits 16 to 47 of that value as a ten-digit
 /// decimal, and a closing line; then flushes standard output so that a
 /// report is never held back in a buffer. count is 1 or more. A timestamp,
-/// when given, starts the header line, followed by one space.
+/// when given, starts the header line, followed by one space; a reader's
+/// name, when given, follows the serial string in parentheses.
 void ReportBlock(const char* serial, const uint8_t* bytes, int count,
-                 const char* timestamp = nullptr);
+                 const char* timestamp = nullptr, const char* name = nullptr);
 
 #endif

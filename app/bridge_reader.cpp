@@ -14,6 +14,7 @@ BridgeReader::BridgeReader(HID_UART_DEVICE handle, std::string serial, const Rea
   if (options.capture.frameGap.count() > 0) {
     plan_.emplace(options.capture.frameGap);
   }
+  lastDelivery_ = Now();
 }
 
 BridgeReader::~BridgeReader() {
@@ -52,6 +53,20 @@ bool BridgeReader::Step() {
     delivered_ = true;
   } else {
     ++quietReads_;
+  }
+  if (options_.silentAfter.count() > 0) {
+    const CaptureClock::time_point now = Now();
+    const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(now - lastDelivery_);
+    if (gotBytes) {
+      if (silent_) {
+        EmitSilence(capture_.serial().c_str(), quiet, false);
+        silent_ = false;
+      }
+      lastDelivery_ = now;
+    } else if (!silent_ && quiet >= options_.silentAfter) {
+      EmitSilence(capture_.serial().c_str(), quiet, true);
+      silent_ = true;
+    }
   }
   if (plan_ && plan_->After(gotBytes)) {
     capture_.Flush();

@@ -23,6 +23,10 @@ struct ReaderOptions {
   /// A read that fails is told ("Disconnected from SERIAL: TEXT"), as
   /// station mode does; else the reader just ends, as the sweep does.
   bool tellDisconnection = false;
+  /// 0: off. Otherwise a reader that has delivered nothing for this long
+  /// (since it was connected, or since its last bytes) is told silent, once,
+  /// and told again once it delivers.
+  std::chrono::seconds silentAfter{0};
 };
 
 /// How long after a stop a block still arriving may take to be proven ended:
@@ -82,6 +86,10 @@ class BridgeReader {
   std::optional<ReadPlan> plan_;  // with framing
   std::chrono::milliseconds readTimeout_;
   uint32_t quietReads_ = 0;
+  // When bytes came last (or the reader started), and whether it has been
+  // told silent since.
+  CaptureClock::time_point lastDelivery_;
+  bool silent_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<bool> ended_{false};
   std::atomic<bool> failed_{false};

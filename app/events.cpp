@@ -12,6 +12,7 @@
 #include "mqtt_publisher.h"
 #include "mqtt_url.h"
 #include "output.h"
+#include "reader_names.h"
 #include "status_text.h"
 #include "timestamp.h"
 
@@ -24,6 +25,8 @@ namespace {
 OutputFormat format = OutputFormat::kHuman;
 bool stationLines = false;
 bool stampedLines = false;
+// --one-line: each event about a reader on one line, with its time.
+bool oneLine = false;
 
 bool Json() { return format == OutputFormat::kJsonLines; }
 
@@ -35,6 +38,24 @@ std::string_view DeviceBytes(const char* text) {
     ++length;
   }
   return std::string_view(text, length);
+}
+
+// A reader as the human lines name it: its serial string, and its name in
+// parentheses when it has one.
+std::string Shown(const char* serial) {
+  std::string shown = Printable(serial).text;
+  if (const std::string* name = ReaderName(DeviceBytes(serial))) {
+    shown += " (" + *name + ")";
+  }
+  return shown;
+}
+
+// A reader as JSON names it: "serial", then "name" when it has one.
+void AddReader(JsonLine& line, std::string_view serial) {
+  line.DeviceText("serial", serial);
+  if (const std::string* name = ReaderName(serial)) {
+    line.DeviceText("name", *name);
+  }
 }
 
 TimestampText Now() { return LocalTimestamp(std::chrono::system_clock::now()); }
@@ -69,7 +90,8 @@ std::map<std::string, ConnectedDeviceRecord> connectedReaders;
 
 void PublishReader(std::string_view serial, const ConnectedDeviceRecord& device, bool connected) {
   JsonLine line("reader", Now().text);
-  line.DeviceText("serial", serial).Bool("connected", connected);
+  AddReader(line, serial);
+  line.Bool("connected", connected);
   AddIdentity(line, device);
   PublishLine(line, "/readers/" + TopicLevel(serial), true);
 }
@@ -77,7 +99,7 @@ void PublishReader(std::string_view serial, const ConnectedDeviceRecord& device,
 // Starts the line that names the bridge of an event, in station mode with
 // timestamps.
 void PrintStamp() {
-  if (stationLines && stampedLines) {
+  if ((stationLines && stampedLines) || oneLine) {
     Print("%s ", Now().text);
   }
 }
@@ -122,6 +144,8 @@ void SetOutputFormat(OutputFormat chosen) { format = chosen; }
 
 OutputFormat CurrentOutputFormat() { return format; }
 
+void SetOneLinePerEvent(bool one) { oneLine = one; }
+
 void SetStationLines(bool station, bool timestamps) {
   stationLines = station;
   stampedLines = timestamps;
@@ -164,7 +188,17 @@ void EmitCount(uint32_t bridges) {
 }
 
 void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
-  if (!Json()) {
+  if (!Json() && oneLine) {
+    PrintStamp();
+    Print(
+        "Connected to %s: Vendor ID = %s, Product ID = %s, Part Number = %d, Version = %d, "
+        "Path = %s, Manufacturer = %s, Product = %s\n",
+        Shown(serial).c_str(), Printable(device.vendorIdText).text,
+        Printable(device.productIdText).text, device.partNumber, device.version,
+        Printable(device.path).text, Printable(device.manufacturer).text,
+        Printable(device.product).text);
+    FlushOutput();
+  } else if (!Json()) {
     Print("Vendor ID = %s, Product ID = %s\n", Printable(device.vendorIdText).text,
           Printable(device.productIdText).text);
     Print("Part Number = %d, Version = %d\n", device.partNumber, device.version);
@@ -172,14 +206,14 @@ void EmitConnected(const char* serial, const ConnectedDeviceRecord& device) {
     Print("Manufacturer = %s\n", Printable(device.manufacturer).text);
     Print("Product = %s\n", Printable(device.product).text);
     PrintStamp();
-    Print("Connected to %s\n", Printable(serial).text);
+    Print("Connected to %s\n", Shown(serial).c_str());
     FlushOutput();
-    if (!Publishing()) {
-      return;
-    }
+  }
+  if (!Json() && !Publishing()) {
+    return;
   }
   JsonLine line("connected", Now().text);
-  line.DeviceText("serial", DeviceBytes(serial));
+  AddReader(line, DeviceBytes(serial));
   AddIdentity(line, device);
   Write(line);
   if (Publishing()) {
@@ -193,11 +227,11 @@ void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailur
   if (!Json()) {
     PrintStamp();
     if (report == ConnectFailure::kError && stationLines) {
-      Print("Error: %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+      Print("Error: %s: %s\n", Shown(serial).c_str(), StatusText(status).c_str());
     } else if (report == ConnectFailure::kError) {
       Print("Error: %s\n", StatusText(status).c_str());
     } else {
-      Print("Failed to connect to %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+      Print("Failed to connect to %s: %s\n", Shown(serial).c_str(), StatusText(status).c_str());
       Print("Not Connected\n");
     }
     FlushOutput();
@@ -206,8 +240,8 @@ void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailur
     }
   }
   JsonLine line("connect-failed", Now().text);
-  line.DeviceText("serial", DeviceBytes(serial))
-      .Number("status", status)
+  AddReader(line, DeviceBytes(serial));
+  line.Number("status", status)
       .String("statusText", StatusText(status))
       .String("report", report == ConnectFailure::kError ? "error" : "not-connected");
   Write(line);
@@ -234,15 +268,28 @@ void AddBlockBytes(JsonLine& line, const uint8_t* bytes, uint32_t count) {
 }  // namespace
 
 void EmitBlock(const BlockEvent& block) {
-  if (!Json()) {
+  if (!Json() && oneLine) {
+    const uint64_t value = BlockValue(block.bytes, static_cast<int>(block.count));
+    std::string hex;
+    AppendHex(hex, block.bytes, block.count);
+    Print("%s >>>[DATA FROM %s, %u BYTE] 0x%s HEX (64-bit): %016llX Decimal (10 Digits): %010u\n",
+          LocalTimestamp(block.time).text, Shown(block.serial).c_str(), block.count, hex.c_str(),
+          static_cast<unsigned long long>(value), static_cast<unsigned>(BlockDecimal(value)));
+    FlushOutput();
+    if (!Publishing()) {
+      return;
+    }
+  } else if (!Json()) {
+    const std::string* name = ReaderName(DeviceBytes(block.serial));
     ReportBlock(block.serial, block.bytes, static_cast<int>(block.count),
-                block.timestamped ? LocalTimestamp(block.time).text : nullptr);
+                block.timestamped ? LocalTimestamp(block.time).text : nullptr,
+                name != nullptr ? name->c_str() : nullptr);
     if (!Publishing()) {
       return;
     }
   }
   JsonLine line("block", LocalTimestamp(block.time).text);
-  line.DeviceText("serial", DeviceBytes(block.serial));
+  AddReader(line, DeviceBytes(block.serial));
   AddBlockBytes(line, block.bytes, block.count);
   Write(line);
 }
@@ -252,7 +299,7 @@ void EmitHeld(const HeldEvent& held) {
     return;
   }
   JsonLine line("held", LocalTimestamp(held.time).text);
-  line.DeviceText("serial", DeviceBytes(held.serial));
+  AddReader(line, DeviceBytes(held.serial));
   AddBlockBytes(line, held.bytes, held.count);
   line.Number("repeats", held.repeats)
       .Number("heldMs", std::chrono::duration_cast<std::chrono::milliseconds>(held.held).count());
@@ -276,20 +323,55 @@ void PublishReaderClosed(const char* serial) {
 void EmitDisconnected(const char* serial, HID_UART_STATUS status) {
   if (!Json()) {
     PrintStamp();
-    Print("Disconnected from %s: %s\n", Printable(serial).text, StatusText(status).c_str());
+    Print("Disconnected from %s: %s\n", Shown(serial).c_str(), StatusText(status).c_str());
     FlushOutput();
     if (!Publishing()) {
       return;
     }
   }
   JsonLine line("disconnected", Now().text);
-  line.DeviceText("serial", DeviceBytes(serial))
-      .Number("status", status)
-      .String("statusText", StatusText(status));
+  AddReader(line, DeviceBytes(serial));
+  line.Number("status", status).String("statusText", StatusText(status));
   Write(line);
   if (Publishing()) {
     PublishReaderClosed(serial);
   }
+}
+
+void EmitSilence(const char* serial, std::chrono::seconds quiet, bool silent) {
+  const auto seconds = static_cast<long long>(quiet.count());
+  if (!Json()) {
+    PrintStamp();
+    if (silent) {
+      Print("Silent: %s for %lld s\n", Shown(serial).c_str(), seconds);
+    } else {
+      Print("Delivering again: %s after %lld s silent\n", Shown(serial).c_str(), seconds);
+    }
+    FlushOutput();
+    if (!Publishing()) {
+      return;
+    }
+  }
+  JsonLine line(silent ? "silent" : "delivering", Now().text);
+  AddReader(line, DeviceBytes(serial));
+  line.Number(silent ? "seconds" : "silentSeconds", seconds);
+  Write(line);
+}
+
+void EmitSharedSerial(const char* serial, uint32_t bridges) {
+  if (!Json()) {
+    PrintStamp();
+    Print("Not read: %s: %u bridges share this serial string; only the first listed is read\n",
+          Shown(serial).c_str(), bridges);
+    FlushOutput();
+    if (!Publishing()) {
+      return;
+    }
+  }
+  JsonLine line("shared-serial", Now().text);
+  AddReader(line, DeviceBytes(serial));
+  line.Number("bridges", bridges);
+  Write(line);
 }
 
 void EmitClosed(const char* serial) {
@@ -385,7 +467,11 @@ void EmitListedBridge(const ListedBridge& bridge) {
     if (serial.status != HID_UART_SUCCESS) {
       Print("Bridge %u: serial not given (%s)\n", bridge.index, StatusText(serial.status).c_str());
     } else {
-      Print("Bridge %u: serial \"%s\"\n", bridge.index, Printable(serial.value).text);
+      // With a names file, every attached reader it leaves out is pointed at.
+      const std::string* name = ReaderName(DeviceBytes(serial.value));
+      Print("Bridge %u: serial \"%s\"%s%s%s\n", bridge.index, Printable(serial.value).text,
+            name != nullptr ? " (" : "", name != nullptr ? name->c_str() : "",
+            name != nullptr ? ")" : (ReadersNamed() ? " (not in the names file)" : ""));
     }
     // Of an index gone, nothing more was asked.
     for (const ListedField& field : kListedFields) {
@@ -412,6 +498,13 @@ void EmitListedBridge(const ListedBridge& bridge) {
     }
   };
   add("serial", serial);
+  if (serial.status == HID_UART_SUCCESS && ReadersNamed()) {
+    if (const std::string* name = ReaderName(DeviceBytes(serial.value))) {
+      line.DeviceText("name", *name);
+    } else {
+      line.Bool("named", false);
+    }
+  }
   if (!gone) {
     for (const ListedField& field : kListedFields) {
       add(field.name, bridge.strings[field.kind]);

@@ -35,6 +35,14 @@ OutputFormat CurrentOutputFormat();
 /// to that event and leave in the same write. JSON is the same in every mode.
 void SetStationLines(bool station, bool timestamps);
 
+/// --one-line: every human line about a reader starts with the time, and the
+/// two events that take several lines take one: a connection ("TIME
+/// Connected to SERIAL: Vendor ID = ..., Product = ...") and a block ("TIME
+/// >>>[DATA FROM SERIAL, N BYTE] 0xHEX HEX (64-bit): VALUE Decimal (10
+/// Digits): DECIMAL", the time the block's first bytes were read), so that
+/// a log holds one line per event.
+void SetOneLinePerEvent(bool one);
+
 struct LibraryVersion {
   uint8_t major;
   uint8_t minor;
@@ -83,6 +91,16 @@ struct HeldEvent {
   std::chrono::steady_clock::duration held;
 };
 void EmitHeld(const HeldEvent& held);
+
+/// A connected reader has delivered nothing for quiet ("Silent: SERIAL for
+/// N s"), or delivers again after quiet ("Delivering again: SERIAL after N
+/// s silent").
+void EmitSilence(const char* serial, std::chrono::seconds quiet, bool silent);
+
+/// Station mode: several attached bridges share a serial string, of which
+/// only the first listed is read ("Not read: SERIAL: N bridges share this
+/// serial string; only the first listed is read").
+void EmitSharedSerial(const char* serial, uint32_t bridges);
 
 /// A bridge whose read failed in station mode.
 void EmitDisconnected(const char* serial, HID_UART_STATUS status);

@@ -6,12 +6,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "arguments.h"
 #include "bridge_list.h"
 #include "device_text.h"
 #include "events.h"
 #include "output.h"
+#include "reader_names.h"
 #include "run.h"
 #include "windows_service.h"
 
@@ -59,6 +62,18 @@ int main(int argc, char* argv[]) {
     }
     std::fputs("Run kestrune --help for what each option does.\n", stderr);
     return kMisusedStatus;
+  }
+  if (!arguments.names.empty()) {
+    // A names file that cannot be read as meant is refused before anything
+    // is printed or opened: a station must not run with readers unnamed.
+    ReaderNames names;
+    std::string problem;
+    if (!LoadReaderNames(arguments.names, names, problem)) {
+      std::fprintf(stderr, "kestrune: names file %s: %s\n",
+                   PrintableString(arguments.names).c_str(), PrintableString(problem).c_str());
+      return kMisusedStatus;
+    }
+    UseReaderNames(std::move(names));
   }
   PrepareOutput();
   if (arguments.action == Arguments::Action::kList) {

@@ -220,13 +220,19 @@ bool LogToFile(const std::string& path, uint64_t size, int keep, std::string& pr
 void Notice(const std::string& line) {
   std::fprintf(stderr, "kestrune: %s\n", line.c_str());
   std::fflush(stderr);
-  if (logFile && queue && !silenced) {
+  if (logFile && !silenced) {
     // A service has no standard error: its log is where the operator looks.
     std::string text = "kestrune: " + line + "\n";
 #if defined(_WIN32)
     text.insert(text.size() - 1, "\r");
 #endif
-    queue->Push(std::move(text));
+    if (queue) {
+      queue->Push(std::move(text));
+    } else {
+      // Before the run's threads start: the calling thread writes it.
+      Channel().Append(text.data(), text.size());
+      Channel().Flush();
+    }
   }
 }
 

@@ -50,7 +50,8 @@ bool LogToFile(const std::string& path, uint64_t size, int keep, std::string& pr
 
 /// Tells the operator line (without "kestrune: " and its line end) on
 /// standard error, and with a log file in the log as well, in its place
-/// among the events. From any thread that is not printing an event.
+/// among the events. From any thread that is not printing an event, or
+/// before the run's threads start.
 void Notice(const std::string& line);
 
 /// Formats like printf onto standard output. Each "\n" of the result is

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "device_text.h"
 #include "events.h"
@@ -10,6 +11,7 @@
 #include "mqtt_publisher.h"
 #include "mqtt_settings.h"
 #include "output.h"
+#include "reader_names.h"
 #include "station.h"
 #include "stop_request.h"
 #include "sweep.h"
@@ -29,7 +31,7 @@ bool StartBroker(const Arguments& arguments) {
   if (!MakeMqttSettings(
           arguments, [](const char* name) { return std::getenv(name); }, settings, problem) ||
       !StartPublishing(settings, problem)) {
-    std::fprintf(stderr, "kestrune: %s\n", PrintableString(problem).c_str());
+    Notice(PrintableString(problem));
     return false;
   }
   return true;
@@ -39,6 +41,7 @@ bool StartBroker(const Arguments& arguments) {
 
 int RunReading(const Arguments& arguments, const RunHooks& hooks) {
   SetOutputFormat(arguments.json ? OutputFormat::kJsonLines : OutputFormat::kHuman);
+  SetOneLinePerEvent(arguments.oneLine);
   CaptureOptions capture;
   capture.timestamps = arguments.timestamps;
   capture.frameGap = FrameGap(arguments);
@@ -52,6 +55,17 @@ int RunReading(const Arguments& arguments, const RunHooks& hooks) {
                    PrintableString(arguments.log).c_str(), problem.c_str());
       return kOutputFailedStatus;
     }
+  }
+  if (!arguments.names.empty() && !ReadersNamed()) {
+    // Read here for a run that the console did not start (a service), so
+    // that a names file that cannot be used is told in its log.
+    ReaderNames names;
+    std::string problem;
+    if (!LoadReaderNames(arguments.names, names, problem)) {
+      Notice("names file " + PrintableString(arguments.names) + ": " + PrintableString(problem));
+      return kMisusedStatus;
+    }
+    UseReaderNames(std::move(names));
   }
   if (!arguments.watch && !framing) {
     // One block per read, with no handler of signals and no notice taken of
@@ -87,6 +101,7 @@ int RunReading(const Arguments& arguments, const RunHooks& hooks) {
     StationOptions options;
     options.capture = capture;
     options.stopRequested = stopping;
+    options.silentAfter = arguments.silentAfter;
     WatchStation(options);
   } else {
     SweepDevices(SweepOptions{capture, stopping});

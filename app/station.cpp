@@ -1,6 +1,7 @@
 #include "station.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -33,6 +34,7 @@ class Station {
     readers_.capture = options.capture;
     readers_.unframedTimeout = std::clamp(options.round, kShortestRound, kConnectionReadTimeout);
     readers_.tellDisconnection = true;
+    readers_.silentAfter = options.silentAfter;
   }
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
@@ -42,6 +44,7 @@ class Station {
   // Connects, in order, every serial string that is neither read nor held,
   // and starts its reader.
   void ConnectNew(const std::vector<std::string>& serials) {
+    TellShared(serials);
     for (const std::string& serial : serials) {
       if (Stopping()) {
         break;
@@ -75,6 +78,24 @@ class Station {
       }
     }
     ConnectNew(serials);
+  }
+
+  // Bridges are connected by serial string, so of bridges that share one
+  // only the first listed is read: each such string is told once, and again
+  // should it be shared again after a listing in which it was not.
+  void TellShared(const std::vector<std::string>& serials) {
+    std::map<std::string, uint32_t> counts;
+    for (const std::string& serial : serials) {
+      ++counts[serial];
+    }
+    for (auto told = toldShared_.begin(); told != toldShared_.end();) {
+      told = counts[*told] > 1 ? std::next(told) : toldShared_.erase(told);
+    }
+    for (const auto& [serial, count] : counts) {
+      if (count > 1 && toldShared_.insert(serial).second) {
+        EmitSharedSerial(serial.c_str(), count);
+      }
+    }
   }
 
   // Closes the bridges whose reads failed, their readers having ended.
@@ -136,6 +157,8 @@ class Station {
   // bridge plugged in again within a listing's interval, or a faulty one):
   // connected again once; a byte read clears them.
   std::set<std::string> lapsed_;
+  // Serial strings told to be shared by several attached bridges.
+  std::set<std::string> toldShared_;
 };
 
 // Station mode's forms of the lines about one bridge, for as long as it runs.

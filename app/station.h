@@ -17,6 +17,9 @@ struct StationOptions {
   /// How often the attached bridges are listed, to connect new ones. The
   /// readers go on reading meanwhile.
   std::chrono::milliseconds survey{1000};
+  /// 0: off. Otherwise a connected reader silent this long is told (see
+  /// ReaderOptions::silentAfter).
+  std::chrono::seconds silentAfter{0};
   /// Asked every few tens of milliseconds; once it answers true the station
   /// stops every reader, closes every bridge and returns.
   std::function<bool()> stopRequested;

@@ -38,7 +38,7 @@ bool Contains(const std::vector<std::string>& options, const char* option) {
 }  // namespace
 
 ServiceOptions MakeServiceOptions(const std::vector<std::string>& given,
-                                  const std::string& logFile) {
+                                  const std::string& folder) {
   ServiceOptions options;
   for (const std::string& option : given) {
     if (EndsAtOnce(option)) {
@@ -52,9 +52,18 @@ ServiceOptions MakeServiceOptions(const std::vector<std::string>& given,
   if (!Contains(given, "--watch")) {
     stored.push_back("--watch");
   }
-  if (!logFile.empty() && !Contains(given, "--log")) {
+  // A service's log is read in a file: one line per event, and the readers
+  // by their names.
+  if (!folder.empty() && !Contains(given, "--one-line") && !Contains(given, "--json")) {
+    stored.push_back("--one-line");
+  }
+  if (!folder.empty() && !Contains(given, "--log")) {
     stored.push_back("--log");
-    stored.push_back(logFile);
+    stored.push_back(folder + "\\kestrune.log");
+  }
+  if (!folder.empty() && !Contains(given, "--names")) {
+    stored.push_back("--names");
+    stored.push_back(folder + "\\names.txt");
   }
   stored.insert(stored.end(), given.begin(), given.end());
   std::vector<const char*> argv{"kestrune"};
@@ -199,14 +208,6 @@ std::wstring ProgramPath() {
   }
 }
 
-// Whether this build knows --log: until it does, a service's output is kept
-// nowhere and install adds no log.
-bool LogOptionKnown() {
-  const char* probe[] = {"kestrune", "--watch", "--log", "kestrune.log"};
-  const Arguments parsed = ParseArguments(4, probe);
-  return !(parsed.action == Arguments::Action::kMisused && parsed.unknown == "--log");
-}
-
 // The value stored after --log, or empty.
 std::string LogFile(const std::vector<std::string>& stored) {
   for (size_t i = 0; i + 1 < stored.size(); ++i) {
@@ -221,15 +222,10 @@ std::string LogFile(const std::vector<std::string>& stored) {
 // cannot take, kServiceManagerFailedStatus when the manager (or the log's
 // folder) refused or the service is installed already.
 int Install(const std::vector<std::string>& given) {
-  const bool addLog = LogOptionKnown() && !Contains(given, "--log");
-  std::string logFolder;
-  if (addLog) {
-    const char* data = std::getenv("ProgramData");
-    logFolder =
-        std::string(data != nullptr && *data != '\0' ? data : "C:\\ProgramData") + "\\Kestrune";
-  }
-  const ServiceOptions options =
-      MakeServiceOptions(given, addLog ? logFolder + "\\kestrune.log" : std::string());
+  const char* data = std::getenv("ProgramData");
+  const std::string folder =
+      std::string(data != nullptr && *data != '\0' ? data : "C:\\ProgramData") + "\\Kestrune";
+  const ServiceOptions options = MakeServiceOptions(given, folder);
   if (!options.problem.empty()) {
     std::fprintf(stderr, "kestrune: %s\n", PrintableString(options.problem).c_str());
     std::fputs(
@@ -242,11 +238,22 @@ int Install(const std::vector<std::string>& given) {
   if (manager.handle == nullptr) {
     return ManagerRefused("installing", GetLastError());
   }
-  if (addLog && !CreateDirectoryA(logFolder.c_str(), nullptr) &&
-      GetLastError() != ERROR_ALREADY_EXISTS) {
-    std::fprintf(stderr, "kestrune: cannot make the service's log folder %s: %s\n",
-                 logFolder.c_str(), SystemMessage(GetLastError()).c_str());
+  if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    std::fprintf(stderr, "kestrune: cannot make the service's folder %s: %s\n", folder.c_str(),
+                 SystemMessage(GetLastError()).c_str());
     return kServiceManagerFailedStatus;
+  }
+  // The names file the service reads, kept if there is one: an operator
+  // fills it in, and it is read at each start.
+  const std::string names = folder + "\\names.txt";
+  if (std::FILE* created = std::fopen(names.c_str(), "wx")) {
+    std::fputs(
+        "# Names of the readers, one per line: SERIAL NAME (the serial string as the\r\n"
+        "# log shows it; in double quotes if it holds a space). Then restart the\r\n"
+        "# service: sc stop Kestrune, sc start Kestrune.\r\n"
+        "# SIM0001 North door\r\n",
+        created);
+    std::fclose(created);
   }
   const std::wstring program = ProgramPath();
   if (program.empty()) {

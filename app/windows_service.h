@@ -31,12 +31,14 @@ struct ServiceOptions {
 };
 
 /// Checks the options given to `service install` and completes them:
-/// --watch is put in front when missing, then `--log LOG_FILE` when LOG_FILE
-/// is not empty and the options give no --log. The problem is set, and nothing
-/// stored, for --help, -h, --version or --list (a service reads bridges), and
-/// for options that do not parse as a reading run (ParseArguments' message).
-ServiceOptions MakeServiceOptions(const std::vector<std::string>& given,
-                                  const std::string& logFile);
+/// --watch is put in front when missing; then, when FOLDER is not empty,
+/// --one-line unless the options give it or --json, `--log
+/// FOLDER\kestrune.log` unless they give --log, and `--names
+/// FOLDER\names.txt` unless they give --names. The problem is set, and
+/// nothing stored, for --help, -h, --version or --list (a service reads
+/// bridges), and for options that do not parse as a reading run
+/// (ParseArguments' message).
+ServiceOptions MakeServiceOptions(const std::vector<std::string>& given, const std::string& folder);
 
 /// Quotes one argument for a Windows command line so that the C runtime's
 /// parser gives it back byte for byte: as it is when it has no space, tab or

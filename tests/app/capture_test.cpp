@@ -312,6 +312,62 @@ TEST(BridgeReader, DedupeLeavesOutATagHeldInTheFieldAndTellsItsRepeatsWhenItLeav
   }
 }
 
+// A reader that goes silent is told once, and again once it delivers; the
+// reads here each take a quarter of a second on the capture's clock, and
+// bytes of a tag are one read ('B'), a quiet read 'q'.
+TEST(BridgeReader, ASilentReaderIsToldOnceAndAgainWhenItDelivers) {
+  struct SilenceCase {
+    const char* name;
+    long silentAfterSeconds;
+    const char* reads;
+    std::vector<std::string> lines;  // the lines of silence, in order
+  };
+  const SilenceCase cases[] = {
+      {"off", 0, "qqqqqqqqqqqq", {}},
+      {"quiet from the start: once", 1, "qqqqqqqqqqqq", {"Silent: S1 for 1 s"}},
+      {"just under the time: nothing", 1, "qqq", {}},
+      {"counted from the last bytes", 1, "qqqBqqqBqqq", {}},
+      {"silent, then delivering",
+       1,
+       "qqqqqqBqq",
+       {"Silent: S1 for 1 s", "Delivering again: S1 after 1 s silent"}},
+      {"silent again after delivering",
+       1,
+       "qqqqBqqqqqq",
+       {"Silent: S1 for 1 s", "Delivering again: S1 after 1 s silent", "Silent: S1 for 1 s"}},
+      {"a long silence is told by its length",
+       2,
+       "qqqqqqqqqqqqB",
+       {"Silent: S1 for 2 s", "Delivering again: S1 after 3 s silent"}},
+  };
+  for (const SilenceCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::deque<fake::Read> reads;
+    for (const char* read = c.reads; *read != '\0'; ++read) {
+      reads.push_back(*read == 'B' ? Got({0x12, 0x34}) : Quiet());
+    }
+    ASSERT_TRUE(ConnectScripted(reads));
+    CaptureClock::time_point now{};
+    ReaderOptions options;
+    options.capture = ClockedOptions(milliseconds(20), milliseconds(0), now);
+    options.silentAfter = std::chrono::seconds(c.silentAfterSeconds);
+    BridgeReader reader(ConnectedDevice.handle, "S1", options);
+    testing::internal::CaptureStdout();
+    while (!fake::State().bridges[0].reads.empty()) {
+      now += milliseconds(250);
+      reader.Step();
+    }
+    const std::string output = testing::internal::GetCapturedStdout();
+    std::vector<std::string> lines;
+    const std::regex line(R"re((Silent|Delivering again): [^\n]*)re");
+    for (auto match = std::sregex_iterator(output.begin(), output.end(), line);
+         match != std::sregex_iterator(); ++match) {
+      lines.push_back(match->str());
+    }
+    EXPECT_EQ(lines, c.lines) << output;
+  }
+}
+
 // The read plan alone: outcomes in ('B' bytes, 'Q' quiet), the reads it
 // asks for ("1/250": one byte, 250 ms; "N/3": as many as fit, 3 ms), and
 // after which outcomes a block is proven ended ('E').

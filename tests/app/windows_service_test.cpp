@@ -7,36 +7,44 @@
 
 namespace {
 
+constexpr const char* kFolder = "C:\\ProgramData\\Kestrune";
 constexpr const char* kLog = "C:\\ProgramData\\Kestrune\\kestrune.log";
+constexpr const char* kNames = "C:\\ProgramData\\Kestrune\\names.txt";
 
-TEST(WindowsService, StoredOptionsAreAReadingRunWithWatchAndALog) {
+TEST(WindowsService, StoredOptionsAreAReadingRunWithWatchALogAndNames) {
   struct Case {
     std::vector<std::string> given;
-    std::string logFile;
+    std::string folder;
     std::vector<std::string> stored;  // empty: refused
     std::string problem;              // a part of the message when refused
   };
   const Case cases[] = {
-      {{}, kLog, {"--watch", "--log", kLog}, ""},
+      {{}, kFolder, {"--watch", "--one-line", "--log", kLog, "--names", kNames}, ""},
       {{"--frame-gap", "20", "--dedupe", "1000"},
-       kLog,
-       {"--watch", "--log", kLog, "--frame-gap", "20", "--dedupe", "1000"},
+       kFolder,
+       {"--watch", "--one-line", "--log", kLog, "--names", kNames, "--frame-gap", "20", "--dedupe",
+        "1000"},
        ""},
       {{"--json", "--watch"}, "", {"--json", "--watch"}, ""},
-      // The operator's own log wins over the default one.
-      {{"--log", "D:\\logs\\north.log"}, kLog, {"--watch", "--log", "D:\\logs\\north.log"}, ""},
-      {{"--list"}, kLog, {}, "\"--list\" has no place"},
-      {{"--frame-gap", "20", "--help"}, kLog, {}, "\"--help\" has no place"},
+      // JSON lines are one line each already.
+      {{"--json"}, kFolder, {"--watch", "--log", kLog, "--names", kNames, "--json"}, ""},
+      // The operator's own log and names win over the default ones.
+      {{"--log", "D:\\logs\\north.log", "--names", "D:\\n.txt"},
+       kFolder,
+       {"--watch", "--one-line", "--log", "D:\\logs\\north.log", "--names", "D:\\n.txt"},
+       ""},
+      {{"--list"}, kFolder, {}, "\"--list\" has no place"},
+      {{"--frame-gap", "20", "--help"}, kFolder, {}, "\"--help\" has no place"},
       {{"-h"}, "", {}, "\"-h\" has no place"},
       {{"--version"}, "", {}, "\"--version\" has no place"},
-      {{"--frame-gap", "20ms"}, kLog, {}, "--frame-gap takes a whole number"},
-      {{"--bogus"}, kLog, {}, "unknown argument \"--bogus\""},
-      {{"--quiet"}, kLog, {}, "--quiet goes with --mqtt"},
-      {{"--mqtt"}, kLog, {}, "--mqtt takes a value"},
+      {{"--frame-gap", "20ms"}, kFolder, {}, "--frame-gap takes a whole number"},
+      {{"--bogus"}, kFolder, {}, "unknown argument \"--bogus\""},
+      {{"--quiet"}, kFolder, {}, "--quiet goes with --mqtt"},
+      {{"--mqtt"}, kFolder, {}, "--mqtt takes a value"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.given));
-    const ServiceOptions options = MakeServiceOptions(c.given, c.logFile);
+    const ServiceOptions options = MakeServiceOptions(c.given, c.folder);
     EXPECT_EQ(options.stored, c.stored);
     if (c.problem.empty()) {
       EXPECT_EQ(options.problem, "");

@@ -47,22 +47,26 @@ LISTED_LABELS = (b"Vendor ID", b"Product ID", b"Path", b"Manufacturer", b"Produc
 # A library that counts more bridges than this has only these listed.
 MAX_LISTED = 1024
 # A run's events end in "seq" when a broker gets them too.
+# A reader is "serial", then "name" when the names file names it.
 RUN_FIELDS = {
     "start": ("program", "version", "format", "library", "hidLibrary"),
     "count": ("bridges",),
-    "connected": ("serial", "vendorId", "productId", "partNumber", "version", "path",
+    "connected": ("serial", "name?", "vendorId", "productId", "partNumber", "version", "path",
                   "manufacturer", "product"),
-    "connect-failed": ("serial", "status", "statusText", "report"),
-    "block": ("serial", "count", "hex", "value", "decimal"),
-    "held": ("serial", "count", "hex", "value", "decimal", "repeats", "heldMs"),
-    "disconnected": ("serial", "status", "statusText"),
+    "connect-failed": ("serial", "name?", "status", "statusText", "report"),
+    "block": ("serial", "name?", "count", "hex", "value", "decimal"),
+    "held": ("serial", "name?", "count", "hex", "value", "decimal", "repeats", "heldMs"),
+    "silent": ("serial", "name?", "seconds"),
+    "delivering": ("serial", "name?", "silentSeconds"),
+    "shared-serial": ("serial", "name?", "bridges"),
+    "disconnected": ("serial", "name?", "status", "statusText"),
     "stop": (),
 }
 FIELDS = {
     **{kind: fields + ("seq?",) for kind, fields in RUN_FIELDS.items()},
     "library": ("program", "version", "format", "path?", "library|libraryStatus",
                 "hidLibrary|hidLibraryStatus", "bridges|bridgesStatus"),
-    "bridge": ("index", "serial|serialStatus") + tuple(name + "|" + name + "Status?"
+    "bridge": ("index", "serial|serialStatus", "name?", "named?") + tuple(name + "|" + name + "Status?"
                                                        for name in LISTED_STRINGS),
 }
 # The events that may start an output: a run's, or a listing's.
@@ -162,7 +166,7 @@ def check_order(event, wanted):
             field = given if given in event else failed
         if field in event or not optional:
             expected.append(field)
-            if field in DEVICE_TEXTS and field + "Hex" in event:
+            if field in DEVICE_TEXTS + ("name",) and field + "Hex" in event:
                 expected.append(field + "Hex")
     if names != expected:
         raise Fault(f"fields {names}, not {expected}")
@@ -203,11 +207,19 @@ def version(value, name):
                             b"Release" if value["release"] else b"Debug")
 
 
-def human(event, timestamps, station):
+def reader(event, fields):
+    """A reader as the human lines name it: its serial string, and its name."""
+    serial = shown(device_text(event, fields, "serial"))
+    if "name" in event:
+        serial += b" (" + shown(device_text(event, fields, "name")) + b")"
+    return serial
+
+
+def human(event, timestamps, station, one_line=False):
     """The human lines of one checked event."""
     kind = event["event"]
     fields = []
-    stamp = event["time"].encode() + b" " if timestamps and station else b""
+    stamp = event["time"].encode() + b" " if (timestamps and station) or one_line else b""
     if kind == "start":
         if event["program"] != "kestrune" or event["format"] != 2:
             raise Fault(f"not kestrune's format 2: {event}")
@@ -220,24 +232,31 @@ def human(event, timestamps, station):
                 number(event["bridges"], "bridges", 0, 2**32 - 1)]
     if kind == "connected":
         strings = {name: shown(device_text(event, fields, name)) for name in DEVICE_TEXTS}
+        strings["serial"] = reader(event, fields)
+        if one_line:
+            return [stamp + b"Connected to " + strings["serial"] + b": Vendor ID = " +
+                    strings["vendorId"] + b", Product ID = " + strings["productId"] +
+                    b", Part Number = %d, Version = %d" % (event["partNumber"], event["version"]) +
+                    b", Path = " + strings["path"] + b", Manufacturer = " +
+                    strings["manufacturer"] + b", Product = " + strings["product"]]
         return [b"Vendor ID = " + strings["vendorId"] + b", Product ID = " + strings["productId"],
                 b"Part Number = %d, Version = %d" % (number(event["partNumber"], "partNumber", 0, 255),
                                                       number(event["version"], "version", 0, 255)),
                 b"Path = " + strings["path"], b"Manufacturer = " + strings["manufacturer"],
                 b"Product = " + strings["product"], stamp + b"Connected to " + strings["serial"]]
     if kind == "connect-failed":
-        serial = shown(device_text(event, fields, "serial"))
+        serial = reader(event, fields)
         status_text = status(event)
         if event["report"] == "error" and station:
             return [stamp + b"Error: " + serial + b": " + status_text]
         if event["report"] == "error":
-            return [b"Error: " + status_text]
+            return [stamp + b"Error: " + status_text]
         if event["report"] == "not-connected":
             return [stamp + b"Failed to connect to " + serial + b": " + status_text,
                     b"Not Connected"]
         raise Fault(f"report is neither error nor not-connected: {event['report']!r}")
     if kind in ("block", "held"):
-        serial = shown(device_text(event, fields, "serial"))
+        serial = reader(event, fields)
         count = number(event["count"], "count", 1, 1000)
         hex_text = text(event["hex"], "hex")
         if not HEX.match(hex_text) or len(hex_text) != 2 * count:
@@ -254,12 +273,25 @@ def human(event, timestamps, station):
             number(event["heldMs"], "heldMs", 0)
             return []
         header = b">>>[DATA FROM %s, %d BYTE]" % (serial, count)
+        if one_line:
+            return [event["time"].encode() + b" " + header + b" 0x" + hex_text.encode() +
+                    b" HEX (64-bit): " + event["value"].encode() + b" Decimal (10 Digits): " +
+                    event["decimal"].encode()]
         if timestamps:
             header = event["time"].encode() + b" " + header
         return [header, b"  0x" + hex_text.encode(), b"  HEX (64-bit): " + event["value"].encode(),
                 b"  Decimal (10 Digits): " + event["decimal"].encode(), b"<<<"]
+    if kind == "silent":
+        return [stamp + b"Silent: %s for %d s" % (reader(event, fields),
+                                                  number(event["seconds"], "seconds", 1))]
+    if kind == "delivering":
+        return [stamp + b"Delivering again: %s after %d s silent" %
+                (reader(event, fields), number(event["silentSeconds"], "silentSeconds", 1))]
+    if kind == "shared-serial":
+        return [stamp + b"Not read: %s: %d bridges share this serial string; only the first "
+                b"listed is read" % (reader(event, fields), number(event["bridges"], "bridges", 2))]
     if kind == "disconnected":
-        serial = shown(device_text(event, fields, "serial"))
+        serial = reader(event, fields)
         return [stamp + b"Disconnected from " + serial + b": " + status(event)]
     if kind == "stop":
         return []
@@ -282,6 +314,10 @@ def human(event, timestamps, station):
         index = number(event["index"], "index", 0, MAX_LISTED - 1)
         if "serial" in event:
             lines = [b'Bridge %d: serial "%s"' % (index, shown(device_text(event, fields, "serial")))]
+            if "name" in event:
+                lines[0] += b" (" + shown(device_text(event, fields, "name")) + b")"
+            elif event.get("named") is False:
+                lines[0] += b" (not in the names file)"
         else:
             lines = [b"Bridge %d: serial not given (%s)" %
                      (index, failure_text(event["serialStatus"], "serialStatus"))]
@@ -304,7 +340,7 @@ def reject_constant(name):
     raise Fault(f"{name} is not JSON")
 
 
-def convert(raw, timestamps, station, partial):
+def convert(raw, timestamps, station, partial, one_line=False):
     """The human lines of a whole output, and the events read."""
     lines = raw.split(b"\n")
     unfinished = lines.pop()
@@ -336,7 +372,7 @@ def convert(raw, timestamps, station, partial):
                 raise Fault("start or library is not the first event, or comes again")
             if number_ > 1 and (kind in ("library", "bridge")) != (events[0]["event"] == "library"):
                 raise Fault(f"{kind} in the output of a {events[0]['event']}")
-            out.extend(human(event, timestamps, station))
+            out.extend(human(event, timestamps, station, one_line))
             events.append(event)
         except (Fault, UnicodeDecodeError, ValueError, KeyError) as fault:
             raise Fault(f"line {number_}: {fault}: {line[:300]!r}") from None
@@ -356,7 +392,7 @@ def main(argv):
     with open(paths[0], "rb") as output:
         raw = output.read()
     try:
-        lines, events = convert(raw, timestamps, station, partial)
+        lines, events = convert(raw, timestamps, station, partial, "--one-line" in argv)
         stops = [i for i, event in enumerate(events) if event["event"] == "stop"]
         if not partial and stopped and stops != [len(events) - 1]:
             raise Fault("the run was stopped, but its last event is not its one stop")
