@@ -68,13 +68,17 @@ elseif(TARGET hid_bridge)
 endif()
 
 # cmake --install <build> --component service (Linux): the systemd unit of a
-# station and its arguments' file. The Debian package installs both; the
-# file goes to /etc whatever the prefix, as the unit reads it from there.
+# station, its arguments' file and its readers' names. The Debian package
+# installs them; the files go to /etc whatever the prefix, as the unit reads
+# them from there.
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune.service
           DESTINATION lib/systemd/system COMPONENT service EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune.default
           DESTINATION /etc/default RENAME kestrune COMPONENT service EXCLUDE_FROM_ALL)
+  # The readers' names the unit passes (--names), empty but for its comments.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/kestrune.names
+          DESTINATION /etc/kestrune RENAME names COMPONENT service EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME kestrune)

@@ -31,7 +31,7 @@ trap '"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq ke
 for file in /usr/bin/kestrune /usr/lib/kestrune/libSLABHIDtoUART.so \
             /usr/lib/udev/rules.d/60-kestrune-cp2110.rules \
             /usr/share/doc/kestrune/open-bridge/README.md \
-            /usr/lib/systemd/system/kestrune.service /etc/default/kestrune \
+            /usr/lib/systemd/system/kestrune.service /etc/default/kestrune /etc/kestrune/names \
             /usr/share/doc/kestrune/README /usr/share/doc/kestrune/copyright \
             /usr/share/doc/kestrune/changelog.gz /usr/share/man/man1/kestrune.1.gz; do
   dpkg -L kestrune | grep -qx "$file" || fail "the package lacks $file"
@@ -45,8 +45,13 @@ unit=/usr/lib/systemd/system/kestrune.service
 # page on its output and still exits 0: any output fails.
 verified=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify failed: $verified"
 [ -z "$verified" ] || fail "systemd-analyze verify warns about $unit: $verified"
-dpkg-query -W -f='${Conffiles}\n' kestrune | grep -q '^ /etc/default/kestrune ' ||
-  fail "/etc/default/kestrune is not a conffile"
+for conffile in /etc/default/kestrune /etc/kestrune/names; do
+  dpkg-query -W -f='${Conffiles}\n' kestrune | grep -q "^ $conffile " ||
+    fail "$conffile is not a conffile"
+done
+# The names file as shipped is one the program takes.
+/usr/bin/kestrune --list --names /etc/kestrune/names >/dev/null 2>&1 ||
+  [ $? -ne 2 ] || fail "the program refuses /etc/kestrune/names"
 # Not enabled by the package (systemctl reads the links even without a
 # running systemd).
 [ "$(systemctl is-enabled kestrune.service 2>&1 || true)" = disabled ] ||
@@ -59,7 +64,7 @@ rule_group=$(sed -n 's/.*GROUP="\([^"]*\)".*/\1/p' /usr/lib/udev/rules.d/60-kest
 case "$(setting User)" in '' | root | 0) fail "the unit runs as root" ;; esac
 [ "$(setting SupplementaryGroups)" = "$rule_group" ] ||
   fail "the unit's group \"$(setting SupplementaryGroups)\" is not the udev rule's \"$rule_group\""
-[ "$(setting ExecStart)" = '/usr/bin/kestrune --watch --timestamps $KESTRUNE_ARGS' ] ||
+[ "$(setting ExecStart)" = '/usr/bin/kestrune --watch --timestamps --one-line --names /etc/kestrune/names $KESTRUNE_ARGS' ] ||
   fail "the unit starts \"$(setting ExecStart)\""
 # The shipped arguments change nothing: the unit's command line, as systemd
 # would split it, is a station with time stamps.

@@ -101,6 +101,9 @@ case $installed in
   *) fail "install said: $installed" ;;
 esac
 [ -d "$prefix/drive_c/ProgramData/Kestrune" ] || fail "install made no log folder"
+# The names file the service reads, made for the operator to fill in.
+grep -q "^# SIM0001 North door" "$prefix/drive_c/ProgramData/Kestrune/names.txt" ||
+  fail "install made no names file"
 if wine_run "$program" service install > /dev/null 2> "$work/again.err"; then
   fail "a second install succeeded"
 else
@@ -111,8 +114,9 @@ fi
 
 # Wine's sc has no qc: the registry holds what it would show.
 config=$(wine_run reg query 'HKLM\System\CurrentControlSet\Services\Kestrune' 2> /dev/null)
-expected_image="\"$(windows_path "$program")\" service run --watch --log"
-expected_image="$expected_image C:\\ProgramData\\Kestrune\\kestrune.log --frame-gap 20"
+expected_image="\"$(windows_path "$program")\" service run --watch --one-line --log"
+expected_image="$expected_image C:\\ProgramData\\Kestrune\\kestrune.log"
+expected_image="$expected_image --names C:\\ProgramData\\Kestrune\\names.txt --frame-gap 20"
 printf '%s\n' "$config" | grep -qF "ImagePath    REG_SZ    $expected_image" ||
   fail "stored command line: $config"
 printf '%s\n' "$config" | grep -q "Start    REG_DWORD    0x2" || fail "not automatic: $config"
