@@ -37,6 +37,8 @@ constexpr size_t kWindow = 64;
 // How long the client waits for network activity, while messages wait for
 // their acknowledgement, before it looks for new events again.
 constexpr int kLoopWaitMs = 10;
+// How often the spool writes down how far the broker has acknowledged.
+constexpr std::chrono::milliseconds kSaveAcknowledgedEvery{250};
 // How often an idle connection is looked after.
 constexpr std::chrono::seconds kIdleLook{1};
 constexpr int kKeepAliveSeconds = 30;
@@ -360,6 +362,11 @@ class Publisher {
     if (through != 0) {
       spool_->Acknowledge(through);
     }
+    // Written down a few times a second, not once per message.
+    if (Clock::now() >= saveBy_) {
+      spool_->SaveAcknowledged();
+      saveBy_ = Clock::now() + kSaveAcknowledgedEvery;
+    }
   }
 
   void Disconnect() {
@@ -421,6 +428,7 @@ class Publisher {
   bool lostInCallback_ = false;
   int refusal_ = 0;
   Clock::time_point connectBy_{};
+  Clock::time_point saveBy_{};
   Clock::time_point nextAttempt_{};
   milliseconds retry_ = kFirstRetry;
   bool toldLost_ = false;

@@ -265,7 +265,11 @@ Spool::Spool(fs::path dir, uint64_t bound)
       bound_(bound),
       segmentLimit_(std::clamp(bound / 8, kShortestSegment, kLongestSegment)) {}
 
-Spool::~Spool() = default;
+Spool::~Spool() {
+  if (acknowledgedFile_) {
+    SaveAcknowledged();
+  }
+}
 
 Spool::Opened Spool::Open(const fs::path& dir, uint64_t bound) {
   Opened opened;
@@ -298,6 +302,7 @@ bool Spool::Load(std::vector<std::string>& notices, std::string& problem) {
   if (acknowledgedFile_->ReadAt(0, saved, sizeof saved) && Get(saved + 8, 4) == Crc32(saved, 8)) {
     acknowledged_ = Get(saved, 8);
   }
+  saved_ = acknowledged_;
 
   std::vector<std::string> names;
   std::error_code error;
@@ -447,13 +452,14 @@ void Spool::Acknowledge(uint64_t seq) {
     waiting_.pop_front();
     cursor_ = cursor_ > 0 ? cursor_ - 1 : 0;
   }
-  SaveAcknowledged();
   DropAcknowledgedSegments();
 }
 
-// Not made durable: an older value after a power loss only sends some
-// records twice, which their seq tells apart.
 void Spool::SaveAcknowledged() {
+  if (saved_ == acknowledged_) {
+    return;
+  }
+  saved_ = acknowledged_;
   std::string saved;
   Put(saved, acknowledged_, 8);
   Put(saved, Crc32(saved.data(), 8), 4);

@@ -65,8 +65,13 @@ class Spool {
   /// was lost, what it never acknowledged is sent again.
   void Rewind();
   /// The broker has every record up to seq: they stop waiting, and segments
-  /// that hold nothing else are deleted.
+  /// that hold nothing else are deleted. It is written down by
+  /// SaveAcknowledged (and when the spool is closed).
   void Acknowledge(uint64_t seq);
+  /// Writes down how far the broker has acknowledged, if that changed; not
+  /// synced: after a power loss an older value only sends some records
+  /// twice, which their seq tells apart.
+  void SaveAcknowledged();
 
   /// Records not yet acknowledged.
   size_t Waiting() const { return waiting_.size(); }
@@ -84,7 +89,6 @@ class Spool {
   Spool(std::filesystem::path dir, uint64_t bound);
   bool Load(std::vector<std::string>& notices, std::string& problem);
   Segment* StartSegment(uint64_t firstSeq);
-  void SaveAcknowledged();
   void DropAcknowledgedSegments();
 
   std::filesystem::path dir_;
@@ -97,6 +101,7 @@ class Spool {
   std::deque<Entry> waiting_;
   size_t cursor_ = 0;
   uint64_t acknowledged_ = 0;
+  uint64_t saved_ = 0;  // the acknowledgement on disk
   uint64_t nextSeq_ = 1;
   uint64_t bytes_ = 0;
   bool unsynced_ = false;
