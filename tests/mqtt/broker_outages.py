@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A station publishing to Debian's mosquitto by itself (--mqtt), through
 broker outages. Starts its own broker (persistent, loopback only) and a
-subscriber with a lasting session, then, with 16 simulated readers sending
+subscriber the broker remembers by its client id, then, with 16 simulated readers sending
 timed tags:
 
   outage      the broker stops for --outage seconds while tags come
@@ -195,7 +195,7 @@ class Broker:
 
 
 class Subscriber:
-    """mosquitto_sub with a lasting session on TOPIC/#: it gets what was
+    """mosquitto_sub, remembered by the broker by its client id, on TOPIC/#: it gets what was
     published while it or the broker was away."""
 
     def __init__(self, broker, topic, work):
