@@ -28,12 +28,16 @@ std::optional<long> Milliseconds(const char* text, long largest) {
   return value;
 }
 
-// The message for a value that is not a number of milliseconds up to largest.
-std::string NotMilliseconds(const char* flag, long largest, const char* value) {
-  return std::string(flag) + " takes a whole number of milliseconds from 0 to " +
+// The message for a value that is not a whole number of units up to largest.
+std::string NotWhole(const char* flag, const char* units, long largest, const char* value) {
+  return std::string(flag) + " takes a whole number of " + units + " from 0 to " +
          std::to_string(largest) +
          (value == nullptr ? std::string(", and none was given")
                            : std::string(", not \"") + value + "\"");
+}
+
+std::string NotMilliseconds(const char* flag, long largest, const char* value) {
+  return NotWhole(flag, "milliseconds", largest, value);
 }
 
 // "65536", "64K", "64M", "1G": a typo must not pass for a size.
@@ -157,10 +161,7 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       const std::optional<long> seconds = Milliseconds(value, kMaxSilentAfterSeconds);
       if (!seconds) {
         parsed.action = Arguments::Action::kMisused;
-        parsed.problem = std::string(argument) + " takes a whole number of seconds from 0 to " +
-                         std::to_string(kMaxSilentAfterSeconds) +
-                         (value == nullptr ? std::string(", and none was given")
-                                           : std::string(", not \"") + value + "\"");
+        parsed.problem = NotWhole(argument, "seconds", kMaxSilentAfterSeconds, value);
         return parsed;
       }
       parsed.silentAfter = std::chrono::seconds(*seconds);
@@ -170,10 +171,7 @@ Arguments ParseArguments(int argc, const char* const argv[]) {
       const std::optional<long> keep = Milliseconds(value, kMostLogKeep);
       if (!keep) {
         parsed.action = Arguments::Action::kMisused;
-        parsed.problem = std::string(argument) + " takes a number of files from 0 to " +
-                         std::to_string(kMostLogKeep) +
-                         (value == nullptr ? std::string(", and none was given")
-                                           : std::string(", not \"") + value + "\"");
+        parsed.problem = NotWhole(argument, "files", kMostLogKeep, value);
         return parsed;
       }
       parsed.logKeep = static_cast<int>(*keep);
