@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line: which mode the program runs in, or what it prints instead.
 #ifndef KESTRUNE_APP_ARGUMENTS_H
 #define KESTRUNE_APP_ARGUMENTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The report of one block of bytes received from a bridge.
 #ifndef KESTRUNE_APP_BLOCK_REPORT_H
 #define KESTRUNE_APP_BLOCK_REPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the bridge library tells about itself and the bridges attached.
 #ifndef KESTRUNE_APP_BRIDGE_LIST_H
 #define KESTRUNE_APP_BRIDGE_LIST_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One connected bridge, read on a thread of its own: the thread is the only
 // caller of the bridge's handle from its start until it has ended, and never
 // waits for the output, for a listing or for another bridge.

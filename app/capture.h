@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The capture of one connected bridge: reads it, gathers what arrives into
 // blocks and reports each block. The sweep and the station both read through
 // it, so how bytes become blocks is decided here alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Connecting to one bridge by its serial string, with the fixed line setting.
 #ifndef KESTRUNE_APP_CONNECTION_H
 #define KESTRUNE_APP_CONNECTION_H

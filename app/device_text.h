@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device strings as the program prints them.
 //
 // Serial and identity strings come from the bridge, so they are untrusted:

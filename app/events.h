@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Everything the program tells its operator, as events. Each print site
 // names what happened; this layer renders it as the human lines or, with
 // --json, as one JSON object per line (JSON Lines).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // One JSON object on one line, as the machine-readable output writes it.
 //
 // Strings that come from a bridge are arbitrary bytes. What is written is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Which file the bridge library was loaded from.
 #ifndef KESTRUNE_APP_LIBRARY_PATH_H
 #define KESTRUNE_APP_LIBRARY_PATH_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --log: the lines of a run written to a file that is rotated by size, so
 // that an unattended station's log never fills the disk.
 #ifndef KESTRUNE_APP_LOG_FILE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Kestrune: watches every attached CP2110 bridge and prints what arrives.
 #if !defined(_WIN32)
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A station's own MQTT client: every event, as its JSON object, to the
 // broker, through the spool, so that nothing is lost while the broker or the
 // station is away. Capture never waits on it: events are handed to a thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What --mqtt and its companions make of the command line and the
 // environment, checked before the run starts.
 #ifndef KESTRUNE_APP_MQTT_SETTINGS_H

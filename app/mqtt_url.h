@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where a station publishes: the --mqtt URL, and topic levels made of device
 // strings.
 #ifndef KESTRUNE_APP_MQTT_URL_H

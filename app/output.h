@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Standard output, as the program writes it: whole reports, one write each.
 #ifndef KESTRUNE_APP_OUTPUT_H
 #define KESTRUNE_APP_OUTPUT_H

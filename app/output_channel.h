@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Standard output's lines on their way to the system, and what is done when
 // the system stops taking them.
 #ifndef KESTRUNE_APP_OUTPUT_CHANNEL_H

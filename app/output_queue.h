@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Events on their way from the threads that raise them to the one thread that
 // writes standard output: capture hands an event over and goes on, whatever
 // the output is doing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // When a bridge's line has been quiet for the frame gap, proven by its reads
 // alone: which read comes next, and what each outcome means.
 #ifndef KESTRUNE_APP_READ_PLAN_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // --names: what an operator calls each reader ("North door"), read from a
 // file of lines "SERIAL NAME".
 #ifndef KESTRUNE_APP_READER_NAMES_H

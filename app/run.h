@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A run that reads bridges, as the command line asks: the default sweep, the
 // framed sweep or station mode, with or without a broker. The console
 // program and a service run it alike.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The station's spool: every event meant for the broker, on disk until the
 // broker has acknowledged it, so that neither an outage nor a restart (a
 // kill, a power loss) loses what was written.

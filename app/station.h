@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Station mode: every attached bridge read at once, bridges that come and go.
 #ifndef KESTRUNE_APP_STATION_H
 #define KESTRUNE_APP_STATION_H

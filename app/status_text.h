@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Texts of the bridge library's status codes, as printed in failure lines.
 #ifndef KESTRUNE_APP_STATUS_TEXT_H
 #define KESTRUNE_APP_STATUS_TEXT_H

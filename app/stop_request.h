@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The operator's request to stop station mode: Ctrl+C or SIGTERM, and on
 // Windows also Ctrl+Break and closing the console.
 #ifndef KESTRUNE_APP_STOP_REQUEST_H

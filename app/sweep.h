@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sweep over every attached bridge, with the capture loop of each.
 #ifndef KESTRUNE_APP_SWEEP_H
 #define KESTRUNE_APP_SWEEP_H

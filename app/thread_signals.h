@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Threads of the program's own that signals never reach.
 #ifndef KESTRUNE_APP_THREAD_SIGNALS_H
 #define KESTRUNE_APP_THREAD_SIGNALS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "timer_period.h"
 
 #if defined(_WIN32)

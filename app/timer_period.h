@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The system timer's period while the program waits on short read time-outs.
 #ifndef KESTRUNE_APP_TIMER_PERIOD_H
 #define KESTRUNE_APP_TIMER_PERIOD_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Local times as printed before a report's header line.
 #ifndef KESTRUNE_APP_TIMESTAMP_H
 #define KESTRUNE_APP_TIMESTAMP_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The station as a Windows service: `kestrune service install [OPTIONS...]`
 // registers it with the Service Control Manager, `kestrune service uninstall`
 // stops and removes it, and `kestrune service run OPTIONS...` is the command

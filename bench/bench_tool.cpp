@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The stream writer and output checker of the pipeline benchmark:
 //   kestrune_bench_tool stream SEED COUNT FILE
 //       writes the first COUNT bytes of the simulated stream with SEED to FILE

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """A station feeding a broker of its own (--mqtt), on loopback: how long a
 tag takes from its first byte read to a subscriber, what the client and its
 spool cost the station in CPU, and how many writes and syncs the spool makes

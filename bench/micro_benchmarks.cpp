@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Micro-benchmarks of the program's own work: the block report, the status
 // texts and a whole connection on the simulated bridge; and what one read
 // costs the simulated bridge's line when it holds many tags.

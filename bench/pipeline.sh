@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The pipeline benchmark: the real program on a simulated bridge that delivers
 # a seeded stream of bytes with no waiting, its output to a file, with its
 # human lines and with --json, beside `xxd -p` turning the same bytes into

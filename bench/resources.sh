@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Resource figures of the real program on the simulated bridge, measured from
 # outside the program:
 #   - time from start to the count line (median of several starts);

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """What a station does while nobody reads its output: station mode on the
 simulated bridge, READERS readers sending TAGS 5-byte tags each, MIN to MAX
 seconds apart, its output a pipe that is read for READ_FIRST seconds, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Station mode under load, measured from outside the program:
 //   kestrune_station_bench PROGRAM BRIDGES SECONDS [frames|per-byte|quiet [ARGUMENT...]]
 // writes a scenario of BRIDGES simulated bridges, each sending 5-byte frames

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tags on lines timed like a UART, measured from outside the program:
 //   kestrune_tag_bench PROGRAM BRIDGES SECONDS MIN_MS MAX_MS [ARGUMENT...]
 // writes a scenario of BRIDGES simulated bridges whose readers send 5-byte

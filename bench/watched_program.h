@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The program under measurement, run on a scenario of the simulated bridge
 // with its output through a pipe, and what the system says of its process.
 #ifndef KESTRUNE_BENCH_WATCHED_PROGRAM_H

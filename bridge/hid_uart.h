@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bridge library's C interface: the twelve operations the program uses.
 //
 // Every implementation of this header (the vendor's SLABHIDtoUART.dll, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The values of the bridge library interface as C++ code on either side of it
 // uses them: the UART setting as one record with its range check, and the text
 // of a USB identifier. The codes and limits themselves are hid_uart.h's.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The MQTT client library, libmosquitto, as one target: kestrune_mqtt_client.
 # Linking to it gives <mosquitto.h> and the library; it carries
 # KESTRUNE_MQTT_TLS=1 when the library speaks TLS (mqtts://).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Whether to build the open bridge library over hidapi: on by default wherever
 # hidapi can be had. On Linux that is Debian's hidraw backend; for Windows,
 # hidapi's Windows backend is built from its source, which Debian ships only

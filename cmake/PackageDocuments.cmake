@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The manual page and the changelog of the Linux package, made from their
 # sources in packaging/ and compressed as Debian wants them: gzip -9, with no
 # name or time in the header, so that the same sources give the same bytes.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What an operator gets from `cmake --install` and from CPack: on Windows the
 # program and an operator's README in one folder (a ZIP), and the same with
 # our bridge library beside the program (a second ZIP); on Linux the program
@@ -27,6 +28,31 @@ if(WIN32)
                  ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
           COMPONENT program)
+  # The program's licence, and those of the third-party code built into it
+  # (libmosquitto, under the Eclipse Distribution License of its two) and
+  # into our bridge library (hidapi, under its BSD licence of its three).
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${KESTRUNE_MOSQUITTO_SOURCE_DIR}/edl-v10
+                 ${PROJECT_BINARY_DIR}/packaging/third-party/mosquitto-edl-v10.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  foreach(component program open_bridge)
+    set(optional)
+    if(component STREQUAL open_bridge)
+      set(optional EXCLUDE_FROM_ALL)
+    endif()
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/LICENSE.txt DESTINATION .
+            COMPONENT ${component} ${optional})
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/third-party/mosquitto-edl-v10.txt
+            DESTINATION third-party COMPONENT ${component} ${optional})
+  endforeach()
+  if(TARGET hid_bridge)
+    configure_file(${KESTRUNE_HIDAPI_SOURCE_DIR}/LICENSE-bsd.txt
+                   ${PROJECT_BINARY_DIR}/packaging/third-party/hidapi-LICENSE-bsd.txt
+                   @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${PROJECT_BINARY_DIR}/packaging/third-party/hidapi-LICENSE-bsd.txt
+            DESTINATION third-party COMPONENT open_bridge EXCLUDE_FROM_ALL)
+  endif()
 else()
   include(PackageDocuments)
   # The operator's README, the copyright file, the changelog and the manual

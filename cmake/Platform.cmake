@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Platform settings shared by every target.
 
 if(MINGW)

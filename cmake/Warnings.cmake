@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Compiler warnings for the project's own targets. KESTRUNE_WARNINGS_AS_ERRORS
 # turns them into errors (CI and the presets set it).
 option(KESTRUNE_WARNINGS_AS_ERRORS "Treat compiler warnings as errors" OFF)

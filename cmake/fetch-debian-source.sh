@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Fetches the source of a dependency that the Windows build needs and that
 # Debian ships only as source: hidapi (its Windows backend, for the open
 # bridge library) and mosquitto (libmosquitto, for the MQTT client; Debian has

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-building the 64-bit Windows program with Debian's MinGW-w64 (posix
 # threads). Test programs run under wine; see the top-level CMakeLists.txt.
 set(CMAKE_SYSTEM_NAME Windows)

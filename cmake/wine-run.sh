@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # Runs a Windows program under wine in the build's own prefix:
 #   wine-run.sh WINE WINESERVER PREFIX PROGRAM [ARGUMENTS...]
 #

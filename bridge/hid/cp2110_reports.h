@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The CP2110's HID reports: how UART data and the chip's settings travel
 // between the host and the bridge. Pure encoding and decoding, no I/O.
 #ifndef KESTRUNE_BRIDGE_HID_CP2110_REPORTS_H

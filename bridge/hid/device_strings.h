@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Identity strings as the library hands them to its callers, and the status
 // a failed open maps to.
 #ifndef KESTRUNE_BRIDGE_HID_DEVICE_STRINGS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The twelve bridge operations over hidapi's hidraw backend: CP2110 bridges
 // are found, opened and read through the kernel's HID interface, with no
 // closed library anywhere.

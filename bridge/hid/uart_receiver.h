@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The receive side of one opened bridge: a reader drains the device's input
 // reports into a bounded buffer, and reads take their bytes from it.
 //

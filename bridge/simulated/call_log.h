@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The optional call log: one line per call of the bridge library, e.g.
 //   HidUart_SetUartConfig handle=1 baud=9600 dataBits=3 parity=0 stopBits=0 flowControl=0 -> 0x00
 // The arguments passed come before the arrow, the status and the values

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // How long one character takes on a line, as an exact fraction of a second,
 // and the integer arithmetic that arrival times are built from. Every result
 // is rounded the same documented way (up, to the nanosecond), so that a

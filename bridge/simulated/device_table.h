@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bridges of a loaded scenario as the host sees them: which are attached
 // now, their enumeration order, the open handles, per-call counters and the
 // moments at which bridges appear and disappear.

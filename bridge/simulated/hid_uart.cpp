@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated backend of the bridge library: the twelve exported operations
 // of hid_uart.h, each performed by the simulation in operations.cpp.
 #include "hid_uart.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The UART line of one bridge: which scheduled bytes have arrived by a given
 // time, which of them have been read, and when the ones still to come will
 // arrive. Pure arithmetic on times; nothing here sleeps or looks at a clock.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The twelve bridge library operations as the simulation performs them. The
 // exported C functions forward here; tests call these directly. All state is
 // process-wide and guarded by one lock; a read releases it while it waits.

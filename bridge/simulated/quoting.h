@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Quoted strings as the scenario file and the call log write them.
 #ifndef KESTRUNE_BRIDGE_SIMULATED_QUOTING_H
 #define KESTRUNE_BRIDGE_SIMULATED_QUOTING_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The model of a simulated installation: the bridges that are attached, what
 // arrives on their lines and when, and which calls fail. A scenario file is
 // read into this model once; the model itself never changes afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a scenario from its text form (documented in README.md beside this
 // file). The reader is a pure function of the text: it never crashes, and any
 // input that is not a well-formed scenario gives one error naming the line.

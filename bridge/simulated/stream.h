@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pseudo-random content of a stream. It is xorshift32, so that a checker
 // in any language can rebuild the bytes a bridge sent from the seed alone:
 //   state = seed (nonzero); for each byte:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Many tags from one seed: the bytes of each tag and the spacing between the
 // tags come from the stream generator (stream.h), so that a checker can
 // rebuild every tag from the scenario line alone:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs the program under strace and checks how its output reached the
 # system: every block report, and every group of lines flushed together,
 # leaves in one write, and no write ends in the middle of a line. A reader of

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks the program's JSON Lines output and writes the human lines it stands for.
 
     json_lines.py [--watch] [--timestamps] [--stopped | --partial] [--repeats=FILE] JSON_OUTPUT HUMAN_OUTPUT

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs the program with a standard output that fails, in station mode and in
 # the framed sweep, human and JSON, on a scenario of readers that keep
 # sending:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs the program once on a simulated scenario and compares what it printed,
 # byte for byte, with the expected text.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs a command that only a signal ends (the program's station mode), with
 # its standard output to a file; once the output holds enough, and after a
 # second in which more could still come, sends it the signal and waits for it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks ReportBlock against the test tools' model of its output, written
 // without looking at how the report is built: the serial string shown safely,
 // every byte in hex, the last eight bytes as a big-endian value and bits 16 to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks the JSON writer against a real parser: every byte string, written
 // as a device string field and as a block's hex, makes one line that the
 // parser accepts as an object, with the fields in order, and that decodes

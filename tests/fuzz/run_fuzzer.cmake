@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs one libFuzzer target for a bounded time and prints how many inputs it
 # tried. Fails when the fuzzer finds a crash or a mismatch; the input that
 # caused it is left in WORK_DIR.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary text to the scenario reader. Whatever the text, the reader
 // must return, without crashing, either a scenario whose values keep the
 // format's limits or a single-line error that names a line of the text.

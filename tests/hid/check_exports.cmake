@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails unless LIBRARY exports exactly the twelve bridge operations: by the
 # name libSLABHIDtoUART.so on Linux; SLABHIDtoUART.dll on Windows.
 set(expected HidUart_Close HidUart_GetHidLibraryVersion HidUart_GetLibraryVersion

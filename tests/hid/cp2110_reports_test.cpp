@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cp2110_reports.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The open library's operations where no bridge is attached: lookups fail
 // with "not found", and bad handles or arguments are refused, never followed.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The far end of a stalled output: makes the pipe on its standard input as
 // small as the system allows, reads nothing for a while, then copies
 // everything to its standard output. The writer is blocked for most of the

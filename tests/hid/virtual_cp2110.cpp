@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A virtual CP2110 bridge for tests, made through Linux's uhid: the kernel
 // shows it as a hidraw node exactly as it shows a USB bridge.
 //

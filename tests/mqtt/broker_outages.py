@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """A station publishing to Debian's mosquitto by itself (--mqtt), through
 broker outages. Starts its own broker (persistent, loopback only) and a
 subscriber the broker remembers by its client id, then, with 16 simulated readers sending

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Checks what a broker's subscriber received from a station against the
 human output of the same scenario, and both against the tags the scenario's
 generator makes.

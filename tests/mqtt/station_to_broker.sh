@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # A station feeding a broker, as README's recipe has it:
 #   kestrune --watch --json | mosquitto_pub -l -t kestrune/station -q 1
 # on the simulated bridge of a build, with Debian's mosquitto started here on

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Makes the Debian package of a Linux build, checks it with lintian (no
 # error, no warning), installs it with apt as an operator would, and runs the
 # installed program: on the simulated bridge of the build it must print the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installs the build into fresh folders, component by component, and checks
 # what an operator gets from each.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DPROGRAM=... -DLIBRARY=... [-DWINDOWS=ON]

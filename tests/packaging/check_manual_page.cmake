@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 cmake_minimum_required(VERSION 3.25)
 # The manual page and --help must name the same options, so that neither can
 # gain or lose one alone: the usage lines against the page's SYNOPSIS, and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Runs cpack on a Windows build and checks its two ZIPs: the program alone,
 # and the program with our bridge library. The simulated DLL is in neither.
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -P check_zips.cmake
@@ -9,8 +10,9 @@ if(failed)
   message(FATAL_ERROR "cpack failed")
 endif()
 set(base kestrune-${VERSION}-windows-x64)
-set(expected_${base} README.txt kestrune.exe)
-set(expected_${base}-open-bridge README.txt SLABHIDtoUART.dll kestrune.exe)
+set(expected_${base} LICENSE.txt README.txt kestrune.exe third-party/mosquitto-edl-v10.txt)
+set(expected_${base}-open-bridge LICENSE.txt README.txt SLABHIDtoUART.dll kestrune.exe
+    third-party/hidapi-LICENSE-bsd.txt third-party/mosquitto-edl-v10.txt)
 file(GLOB zips RELATIVE "${WORK_DIR}" "${WORK_DIR}/*.zip")
 list(SORT zips)
 if(NOT zips STREQUAL "${base}-open-bridge.zip;${base}.zip")

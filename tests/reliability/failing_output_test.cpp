@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real program with its standard output closed, full, or a pipe whose
 // reader goes away. It never crashes on a failed write, goes on with its
 // sweep as if the write had worked, and where it can write, loses nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every step of the sweep and the connection failing with every status: the
 // lines printed, the handles closed, and the sweep going on to the next
 // bridge.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A bridge library that misbehaves: counts beyond the request, strings with
 // no end or with control bytes, bridges that come and go between two calls,
 // and serial strings shared by two bridges. Nothing may be read outside a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The real program reading a healthy bridge until it is stopped by a signal,
 // with its output to a file and to a pipe: every report that was complete
 // before the signal is there, none is cut short, and the bytes are exactly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs the real program on a simulated scenario, with its standard output
 // wherever a test wants it (POSIX only), and reads back what it printed.
 #ifndef KESTRUNE_TESTS_RELIABILITY_PROGRAM_RUNNER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the tests of the whole sweep share: running it against the in-memory
 // bridge, the text it should print, and the handle bookkeeping it must keep.
 #ifndef KESTRUNE_TESTS_RELIABILITY_SWEEP_HARNESS_H

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # The station as a Windows service, under wine, with the tools an operator
 # uses: `kestrune service install` stores the options, `sc start` brings it to
 # RUNNING, its log holds every tag, `sc stop` reports the block still arriving

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built library itself, bound like the program binds it: the exported
 // names forward to the simulation, which reads its scenario and call log
 // from the environment set by the test's properties.

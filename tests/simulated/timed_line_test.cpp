@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Frames and tags timed like a UART, on the line's own arithmetic with
 // explicit times: what arrives when at several settings, a setting changed in
 // the middle of a frame, instant frames, the tags schedule rebuilt here from

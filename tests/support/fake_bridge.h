@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An in-memory bridge library for the program's unit tests: every one of the
 // twelve operations does what the test scripted and records the call.
 #ifndef KESTRUNE_TESTS_FAKE_BRIDGE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The block report as the test tools know it: a model of the five lines the
 // program must print for a block, and a reader that picks the reports out of
 // the program's output and checks each against that model. Nothing here comes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every test tool judges the program's output with this reader and model:
 // they must accept exactly the right reports and name the first wrong line.
 #include "report_model.h"

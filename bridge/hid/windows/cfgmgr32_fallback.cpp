@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "cfgmgr32_fallback.h"
 
 // After windows.h, which they need.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows: what hidapi's Windows backend looks up in cfgmgr32.dll, answered
 // through SetupAPI where the system's cfgmgr32.dll falls short.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /* Included ahead of hidapi's Windows backend by the build, so that its
    run-time look-ups of system functions pass through
    KestruneResolveProcedure. The system headers come first, so that their own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows: how many input reports the system holds for each open bridge
 // until its reader takes them.
 //

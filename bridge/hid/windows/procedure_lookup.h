@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Windows: the system functions hidapi's Windows backend finds at run time,
 // by name, and the few it is given in their place.
 #ifndef KESTRUNE_BRIDGE_HID_WINDOWS_PROCEDURE_LOOKUP_H

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: Apache-2.0
 # /init of the test VM: loads the kernel's HID modules, then runs each case
 # (virtual bridges, then the unchanged program with the open library beside
 # it), checks the program's output and the bridges' logs against the expected

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the VM tests: fetch_kernel CACHE fetches Debian's kernel package
 # once into CACHE and unpacks it, then sets vmlinuz (the kernel image) and
 # kernel_modules (its lib/modules/VERSION folder). Needs die() from the caller.

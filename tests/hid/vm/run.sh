@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # End-to-end test of the open bridge library through the kernel's real HID
 # stack: boots a throw-away VM from Debian's kernel package, runs the
 # unchanged program with the open library beside it against virtual CP2110

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The cfgmgr32 fallback, run under wine with the other Windows tests (where
 // the system lacks what hidapi needs), and on Windows (where it does not).
 #include "cfgmgr32_fallback.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The deeper queue of input reports that hidapi's Windows backend gets.
 #include "input_queue.h"
 

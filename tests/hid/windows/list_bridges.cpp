@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lists the bridges the bridge library beside it sees: the count, then one
 // serial string a line. The VM test under wine waits with it until the
 // system has found every virtual bridge before the program is started.

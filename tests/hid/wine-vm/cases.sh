@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # The cases, run inside the VM in a chroot of the host's files: virtual
 # bridges first, then a fresh wine server, which lists the bridges only when
 # it starts; once the program's library sees them all, the unchanged program

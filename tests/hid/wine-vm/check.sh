@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # Checks what the VM under wine left in the share: exact lines where the
 # output is known (the path, which the system chooses, compared by its form),
 # every streamed byte back in order, CR LF line ends, and the setting the

@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# SPDX-License-Identifier: Apache-2.0
 # /init of the VM: loads the modules, mounts the host's files (read-only) and
 # the writable share, and runs the cases in a chroot of the host's files, so
 # that wine runs exactly as on the host. Then powers off.

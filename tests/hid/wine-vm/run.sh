@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # End-to-end test of the Windows program with the open bridge library, all
 # through real layers: the unchanged kestrune.exe and our SLABHIDtoUART.dll,
 # under wine, whose Windows HID stack reads the Linux kernel's hidraw nodes of
