@@ -64,12 +64,23 @@ TimestampText Now() { return LocalTimestamp(std::chrono::system_clock::now()); }
 // Each line leaves in one write, at once; with a broker, it goes there too,
 // numbered.
 void Write(JsonLine& line) {
-  const std::string& text = Publishing() ? PublishLine(line) : line.Finish();
-  if (!Json()) {
+  if (!Publishing()) {
+    if (Json()) {
+      const std::string& text = line.Finish();
+      WriteRaw(text.data(), text.size());
+      FlushOutput();
+    }
     return;
   }
-  WriteRaw(text.data(), text.size());
-  FlushOutput();
+  // Numbered and queued as one step, so that the lines of several readers
+  // leave in the order of their seq.
+  static std::mutex numbering;
+  const std::lock_guard<std::mutex> lock(numbering);
+  const std::string& text = PublishLine(line);
+  if (Json()) {
+    WriteRaw(text.data(), text.size());
+    FlushOutput();
+  }
 }
 
 // A connected bridge's identity, as ConnectedDevice holds it.

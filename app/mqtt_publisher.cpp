@@ -457,8 +457,13 @@ bool StartPublishing(const MqttSettings& settings, std::string& problem) {
   }
   mosquitto_lib_init();
   publisher = std::make_unique<Publisher>(settings, std::move(opened.spool));
-  publisher->Start();
   return true;
+}
+
+void BeginPublishing() {
+  if (publisher) {
+    publisher->Start();
+  }
 }
 
 bool Publishing() { return publisher != nullptr; }

@@ -37,10 +37,15 @@ constexpr size_t kMqttQueueBytes = size_t{8} << 20;
 /// is connected.
 constexpr int kMqttStopWaitMs = 3000;
 
-/// Opens the spool and starts the thread that feeds the broker. Returns
-/// false, with why in problem, when the spool cannot be used (a folder that
-/// cannot be made or written, or one in use by another station).
+/// Opens the spool and makes the client, whose events wait until
+/// BeginPublishing. Returns false, with why in problem, when the spool cannot
+/// be used (a folder that cannot be made or written, or one in use by
+/// another station).
 bool StartPublishing(const MqttSettings& settings, std::string& problem);
+
+/// Starts the thread that feeds the broker; it tells the operator what
+/// becomes of the broker (Notice), so the output must be ready first.
+void BeginPublishing();
 
 /// Whether events go to a broker.
 bool Publishing();

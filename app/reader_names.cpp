@@ -70,6 +70,10 @@ bool Quoted(std::string_view line, size_t& at, std::string& serial, std::string&
 }  // namespace
 
 bool ParseReaderNames(std::string_view text, ReaderNames& names, std::string& problem) {
+  // A file saved by an editor that starts it with a byte order mark.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+  }
   ReaderNames parsed;
   std::map<std::string, size_t, std::less<>> namedOn;
   size_t number = 0;

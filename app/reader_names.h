@@ -20,7 +20,8 @@ using ReaderNames = std::map<std::string, std::string, std::less<>>;
 /// start is written in double quotes, in which \\, \" and \xNN (two hex
 /// digits) stand for a backslash, a quote and any byte: as the human lines
 /// show such a serial string, within quotes. Blank lines and lines whose
-/// first other character is '#' are left aside; lines may end in LF or CR LF.
+/// first other character is '#' are left aside; lines may end in LF or CR LF,
+/// and a UTF-8 byte order mark at the start is dropped.
 /// Returns false, with "line N: what is wrong" in problem, for anything else:
 /// a line with no name, an unclosed quote, an unknown escape, a serial string
 /// named twice, a name or serial string too long, a control byte in a name, a

@@ -87,6 +87,7 @@ int RunReading(const Arguments& arguments, const RunHooks& hooks) {
   // Readers never wait for standard output: a consumer that stalls holds
   // the writer alone.
   QueueOutput();
+  BeginPublishing();
   EmitBanner();
   const FineTimerPeriod timerPeriod(true);
   // A block still being gathered when the operator stops the run is reported

@@ -468,8 +468,16 @@ void Spool::SaveAcknowledged() {
 }
 
 void Spool::DropAcknowledgedSegments() {
+  // The highest seq ever written must stay on disk, or a restart would give
+  // it again: a segment goes only once a later one holds a record (a new
+  // segment is empty until its first write has succeeded).
+  const auto laterHoldsARecord = [this] {
+    return std::any_of(segments_.begin() + 1, segments_.end(),
+                       [](const std::unique_ptr<Segment>& later) { return later->lastSeq != 0; });
+  };
   while (segments_.size() > 1 && segments_.front()->lastSeq <= acknowledged_ &&
-         (waiting_.empty() || waiting_.front().segment != segments_.front().get())) {
+         (waiting_.empty() || waiting_.front().segment != segments_.front().get()) &&
+         laterHoldsARecord()) {
     std::error_code error;
     bytes_ -= segments_.front()->size;
     segments_.front()->file.reset();

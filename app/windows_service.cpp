@@ -247,14 +247,24 @@ int Install(const std::vector<std::string>& given) {
   // The names file the service reads, kept if there is one: an operator
   // fills it in, and it is read at each start.
   const std::string names = folder + "\\names.txt";
-  if (std::FILE* created = std::fopen(names.c_str(), "wx")) {
-    std::fputs(
+  // Made only when missing (CREATE_NEW): an operator's file is kept.
+  const HANDLE created = CreateFileA(names.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created != INVALID_HANDLE_VALUE) {
+    static constexpr char kNamesHeader[] =
         "# Names of the readers, one per line: SERIAL NAME (the serial string as the\r\n"
         "# log shows it; in double quotes if it holds a space). Then restart the\r\n"
         "# service: sc stop Kestrune, sc start Kestrune.\r\n"
-        "# SIM0001 North door\r\n",
-        created);
-    std::fclose(created);
+        "# SIM0001 North door\r\n";
+    DWORD written = 0;
+    WriteFile(created, kNamesHeader, sizeof kNamesHeader - 1, &written, nullptr);
+    CloseHandle(created);
+  }
+  if (GetFileAttributesA(names.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    // The service would refuse to start without it.
+    std::fprintf(stderr, "kestrune: cannot make the service's names file %s: %s\n", names.c_str(),
+                 SystemMessage(GetLastError()).c_str());
+    return kServiceManagerFailedStatus;
   }
   const std::wstring program = ProgramPath();
   if (program.empty()) {

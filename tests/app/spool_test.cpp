@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -213,6 +218,43 @@ TEST(Spool, BoundedHandedOutInOrderAndFreedAsTheBrokerAcknowledges) {
   EXPECT_TRUE(back->retain);
   EXPECT_EQ(back->payload, reader.payload);
 }
+
+#if !defined(_WIN32)
+// A new segment whose first write fails (a full disk) must not cost the
+// segment that holds the highest seq, even when all of it is acknowledged:
+// after a kill the next run would give that seq again.
+TEST(Spool, AFailedWriteIntoANewSegmentKeepsTheNumbering) {
+  const SpoolFolder folder;
+  const std::string payload(100, 'p');
+  uint64_t written = 0;
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit limit{};
+  getrlimit(RLIMIT_FSIZE, &limit);
+  const rlimit unlimited = limit;
+  {
+    Spool::Opened opened = Spool::Open(folder.path(), 64 << 10);  // 8 KiB segments
+    ASSERT_TRUE(opened.spool) << opened.problem;
+    Spool& spool = *opened.spool;
+    // Two segments, the newer one full: the next record starts a third.
+    while (folder.Segments().size() < 2 || fs::file_size(folder.Segments().back()) < (8 << 10)) {
+      ASSERT_TRUE(spool.Append(Record(++written, payload)));
+    }
+    // On disk the acknowledgement lags, as it may at a kill.
+    spool.Acknowledge(1);
+    spool.SaveAcknowledged();
+    spool.Acknowledge(written);
+    // Every write that would make a file grow now fails, as on a full disk.
+    limit.rlim_cur = 0;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_FALSE(spool.Append(Record(written + 1, payload)));
+    // A kill now: the spool's last words cannot be written either.
+  }
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  const Spool::Opened again = Spool::Open(folder.path(), 64 << 10);
+  ASSERT_TRUE(again.spool) << again.problem;
+  EXPECT_GT(again.spool->NextSeq(), written);
+}
+#endif
 
 TEST(Spool, OneStationAtATimeAndAFolderThatCannotBeOne) {
   const SpoolFolder folder;
