@@ -33,8 +33,9 @@ function(expect_files component)
 endfunction()
 
 if(WINDOWS)
-  # One flat folder: the program and the operator's README, in CR LF.
-  expect_files(program README.txt ${PROGRAM})
+  # One flat folder: the program, the operator's README in CR LF, the
+  # licence and those of the third-party code built in.
+  expect_files(program LICENSE.txt README.txt ${PROGRAM} third-party/mosquitto-edl-v10.txt)
   # As many CRs as LFs (file(READ) would drop the CRs, so count the bytes).
   file(READ "${WORK_DIR}/program/README.txt" readme_hex HEX)
   string(REGEX MATCHALL ".." readme_bytes "${readme_hex}")
@@ -51,7 +52,8 @@ if(WINDOWS)
   expect_files(simulated_bridge ${LIBRARY})
   if(OPEN_BRIDGE)
     # A whole folder that needs no vendor library.
-    expect_files(open_bridge README.txt ${LIBRARY} ${PROGRAM})
+    expect_files(open_bridge LICENSE.txt README.txt ${LIBRARY} ${PROGRAM}
+                 third-party/hidapi-LICENSE-bsd.txt third-party/mosquitto-edl-v10.txt)
   endif()
 else()
   expect_files(program bin/${PROGRAM} share/doc/kestrune/README share/doc/kestrune/changelog.gz
