@@ -10,6 +10,21 @@ namespace {
 
 using Action = Arguments::Action;
 
+// The arguments after the program's name, as a failure message shows them.
+std::string Shown(const std::vector<const char*>& arguments) {
+  std::string shown;
+  for (const char* argument : arguments) {
+    shown += std::string(" '") + argument + "'";
+  }
+  return shown;
+}
+
+Arguments Parse(const std::vector<const char*>& arguments) {
+  std::vector<const char*> argv{"kestrune"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return ParseArguments(static_cast<int>(argv.size()), argv.data());
+}
+
 struct Case {
   std::vector<const char*> arguments;  // after the program's name
   Action action;
@@ -75,14 +90,8 @@ TEST(Arguments, EveryCombinationAndMisuse) {
       {{"--list=1"}, Action::kMisused, false, false, "--list=1"},
   };
   for (const Case& c : cases) {
-    std::vector<const char*> argv{"kestrune"};
-    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-    std::string shown;
-    for (const char* argument : c.arguments) {
-      shown += std::string(" '") + argument + "'";
-    }
-    SCOPED_TRACE(shown);
-    const Arguments parsed = ParseArguments(static_cast<int>(argv.size()), argv.data());
+    SCOPED_TRACE(Shown(c.arguments));
+    const Arguments parsed = Parse(c.arguments);
     EXPECT_EQ(parsed.action, c.action);
     EXPECT_EQ(parsed.unknown, c.unknown);
     EXPECT_EQ(parsed.problem.empty(), !c.problem) << parsed.problem;
@@ -146,14 +155,8 @@ TEST(Arguments, BrokerOptionsGoWithABrokerAndARunMeantToLast) {
       {{"--watch", "--mqtt", "mqtt://h/t", "--spool-size"}, true},
   };
   for (const BrokerCase& c : cases) {
-    std::vector<const char*> argv{"kestrune"};
-    argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-    std::string shown;
-    for (const char* argument : c.arguments) {
-      shown += std::string(" '") + argument + "'";
-    }
-    SCOPED_TRACE(shown);
-    const Arguments parsed = ParseArguments(static_cast<int>(argv.size()), argv.data());
+    SCOPED_TRACE(Shown(c.arguments));
+    const Arguments parsed = Parse(c.arguments);
     EXPECT_EQ(parsed.action == Action::kMisused, c.misused) << parsed.problem;
     EXPECT_EQ(c.misused, !parsed.problem.empty());
     if (!c.misused) {
