@@ -9,6 +9,75 @@
 # simulation in place of a real bridge library by mistake.
 include(GNUInstallDirs)
 
+# The operators' READMEs, Linux's and Windows', are made from one template,
+# packaging/readme/README.txt.in: what they say alike is written once there,
+# the words that differ are the variables set here, and the sections that
+# differ whole (installing, starting, the service, the licence) are the files
+# packaging/readme/PLATFORM-SECTION.txt, which may use the same variables.
+#   kestrune_operator_readme(linux|windows OUTPUT [configure_file options...])
+function(kestrune_operator_readme platform output)
+  set(KESTRUNE_README_SECTIONS install start service licence)
+  if(platform STREQUAL "windows")
+    set(KESTRUNE_README_TITLE "Kestrune on Windows")
+    set(KESTRUNE_COMMAND kestrune.exe)
+    set(KESTRUNE_README_REFERENCE
+        "\"kestrune.exe --help\" sums up the options; this README says how to use\nthem.")
+    set(KESTRUNE_README_EDITOR "a text file made with Notepad")
+    set(KESTRUNE_README_SEARCH "findstr 123456789A station.log")
+    set(KESTRUNE_README_PATH "...                                    where Windows lists it")
+    set(KESTRUNE_README_HELD_OUTPUT
+        "a window with text selected in it (Windows then\nstops the program's output)")
+    set(KESTRUNE_README_STOP_KEYS "Ctrl+C or Ctrl+Break, or by closing its window")
+    set(KESTRUNE_README_JSON_LINES "json-lines.md, beside the program")
+    set(KESTRUNE_README_FOLLOW "powershell Get-Content station.log -Wait")
+    set(KESTRUNE_README_CONSOLE "Command Prompt")
+    set(KESTRUNE_README_EXIT "exit code (%ERRORLEVEL%)")
+    set(KESTRUNE_README_EXIT_SERVICE "    5   service install or uninstall: the service manager refused (no\n\
+        administrator, or the service installed already or not installed)\n")
+    set(KESTRUNE_README_HOSTNAME %COMPUTERNAME%)
+    set(KESTRUNE_README_TLS "This Windows program speaks no TLS, so mqtts:// is refused.")
+    set(KESTRUNE_README_SET "set ")
+    set(KESTRUNE_README_SPOOL "%ProgramData%\\Kestrune\\spool")
+  else()
+    set(KESTRUNE_README_TITLE "Kestrune on Linux")
+    set(KESTRUNE_COMMAND kestrune)
+    set(KESTRUNE_README_REFERENCE "\"man kestrune\" has every option, the exit statuses, the files and the\n\
+environment; this README says how to use them.")
+    set(KESTRUNE_README_EDITOR "a plain text file")
+    set(KESTRUNE_README_SEARCH "grep 123456789A station.log")
+    set(KESTRUNE_README_PATH "/dev/hidraw0                           its device node")
+    set(KESTRUNE_README_HELD_OUTPUT "a terminal paused with Ctrl+S")
+    set(KESTRUNE_README_STOP_KEYS "Ctrl+C")
+    set(KESTRUNE_README_JSON_LINES "/usr/share/doc/kestrune/json-lines.md")
+    set(KESTRUNE_README_FOLLOW "tail -f station.log")
+    set(KESTRUNE_README_CONSOLE "terminal")
+    set(KESTRUNE_README_EXIT "exit status")
+    set(KESTRUNE_README_EXIT_SERVICE "")
+    set(KESTRUNE_README_HOSTNAME "$(hostname)")
+    set(KESTRUNE_README_TLS "mqtts://BROKER/... connects with TLS (port 8883).")
+    set(KESTRUNE_README_SET "export ")
+    set(KESTRUNE_README_SPOOL "~/.local/state/kestrune/spool")
+  endif()
+  string(LENGTH "${KESTRUNE_README_TITLE}" title_length)
+  string(REPEAT "=" ${title_length} KESTRUNE_README_RULE)
+  set(readme_dir ${PROJECT_SOURCE_DIR}/packaging/readme)
+  foreach(section IN LISTS KESTRUNE_README_SECTIONS)
+    set(file ${readme_dir}/${platform}-${section}.txt)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+    file(READ ${file} text)
+    string(CONFIGURE "${text}" text @ONLY)
+    string(REGEX REPLACE "\n$" "" text "${text}")
+    string(TOUPPER ${section} name)
+    set(KESTRUNE_README_${name} "${text}")
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${readme_dir}/README.txt.in)
+  file(READ ${readme_dir}/README.txt.in text)
+  string(CONFIGURE "${text}" text @ONLY)
+  # Every line end is in the text now, so NEWLINE_STYLE reaches them all
+  # (configure_file would leave those inside a variable's value alone).
+  file(CONFIGURE OUTPUT ${output} CONTENT "${text}" @ONLY ${ARGN})
+endfunction()
+
 if(WIN32)
   # A Windows program finds its DLLs beside itself: keep one flat folder.
   set(KESTRUNE_INSTALL_BINDIR .)
@@ -23,11 +92,14 @@ endif()
 
 install(TARGETS kestrune RUNTIME DESTINATION ${KESTRUNE_INSTALL_BINDIR} COMPONENT program)
 if(WIN32)
-  # The operator's README, with Windows line ends whatever the source has.
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-windows.txt
-                 ${PROJECT_BINARY_DIR}/packaging/README.txt @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
-          COMPONENT program)
+  # The operator's README and the JSON Lines reference, with Windows line
+  # ends whatever the sources have.
+  kestrune_operator_readme(windows ${PROJECT_BINARY_DIR}/packaging/README.txt NEWLINE_STYLE CRLF)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/json-lines.md
+                 ${PROJECT_BINARY_DIR}/packaging/json-lines.md @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt
+                ${PROJECT_BINARY_DIR}/packaging/json-lines.md
+          DESTINATION ${KESTRUNE_INSTALL_DOCDIR} COMPONENT program)
   # The program's licence, and those of the third-party code built into it
   # (libmosquitto, under the Eclipse Distribution License of its two) and
   # into our bridge library (hidapi, under its BSD licence of its three).
@@ -55,12 +127,12 @@ if(WIN32)
   endif()
 else()
   include(PackageDocuments)
-  # The operator's README, the copyright file, the changelog and the manual
-  # page: what Debian expects of a package, and what an operator reads.
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/README-linux.txt.in
-                 ${PROJECT_BINARY_DIR}/packaging/README @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/README DESTINATION ${KESTRUNE_INSTALL_DOCDIR}
-          COMPONENT program)
+  # The operator's README, the JSON Lines reference, the copyright file, the
+  # changelog and the manual page: what Debian expects of a package, and what
+  # an operator and an integrator read.
+  kestrune_operator_readme(linux ${PROJECT_BINARY_DIR}/packaging/README)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README ${PROJECT_SOURCE_DIR}/docs/json-lines.md
+          DESTINATION ${KESTRUNE_INSTALL_DOCDIR} COMPONENT program)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${KESTRUNE_CHANGELOG_GZ}
           DESTINATION ${KESTRUNE_INSTALL_DOCDIR} COMPONENT program)
   install(FILES ${KESTRUNE_MANUAL_PAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
@@ -74,12 +146,13 @@ install(FILES $<TARGET_FILE:simulated_bridge> DESTINATION ${KESTRUNE_INSTALL_BIN
 
 # cmake --install <build> --component open_bridge (Windows): a whole folder
 # that watches bridges with no vendor library: the program, our bridge
-# library beside it, and the operator's README.
+# library beside it, the operator's README and the JSON Lines reference.
 if(TARGET hid_bridge AND WIN32)
   install(TARGETS kestrune RUNTIME DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
   install(TARGETS hid_bridge RUNTIME DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
-  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt DESTINATION .
-          COMPONENT open_bridge EXCLUDE_FROM_ALL)
+  install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt
+                ${PROJECT_BINARY_DIR}/packaging/json-lines.md
+          DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
 # cmake --install <build> --component open_bridge (Linux): the open bridge
 # library where the installed program looks after its own folder, the udev
 # rule that lets the group plugdev use bridges, and the library's README.

@@ -33,7 +33,8 @@ for file in /usr/bin/kestrune /usr/lib/kestrune/libSLABHIDtoUART.so \
             /usr/lib/udev/rules.d/60-kestrune-cp2110.rules \
             /usr/share/doc/kestrune/open-bridge/README.md \
             /usr/lib/systemd/system/kestrune.service /etc/default/kestrune /etc/kestrune/names \
-            /usr/share/doc/kestrune/README /usr/share/doc/kestrune/copyright \
+            /usr/share/doc/kestrune/README /usr/share/doc/kestrune/json-lines.md \
+            /usr/share/doc/kestrune/copyright \
             /usr/share/doc/kestrune/changelog.gz /usr/share/man/man1/kestrune.1.gz; do
   dpkg -L kestrune | grep -qx "$file" || fail "the package lacks $file"
 done

@@ -33,9 +33,11 @@ function(expect_files component)
 endfunction()
 
 if(WINDOWS)
-  # One flat folder: the program, the operator's README in CR LF, the
-  # licence and those of the third-party code built in.
-  expect_files(program LICENSE.txt README.txt ${PROGRAM} third-party/mosquitto-edl-v10.txt)
+  # One flat folder: the program, the operator's README and the JSON Lines
+  # reference in CR LF, the licence and those of the third-party code built
+  # in.
+  expect_files(program LICENSE.txt README.txt ${PROGRAM} json-lines.md
+               third-party/mosquitto-edl-v10.txt)
   # As many CRs as LFs (file(READ) would drop the CRs, so count the bytes).
   file(READ "${WORK_DIR}/program/README.txt" readme_hex HEX)
   string(REGEX MATCHALL ".." readme_bytes "${readme_hex}")
@@ -52,12 +54,13 @@ if(WINDOWS)
   expect_files(simulated_bridge ${LIBRARY})
   if(OPEN_BRIDGE)
     # A whole folder that needs no vendor library.
-    expect_files(open_bridge LICENSE.txt README.txt ${LIBRARY} ${PROGRAM}
+    expect_files(open_bridge LICENSE.txt README.txt ${LIBRARY} ${PROGRAM} json-lines.md
                  third-party/hidapi-LICENSE-bsd.txt third-party/mosquitto-edl-v10.txt)
   endif()
 else()
   expect_files(program bin/${PROGRAM} share/doc/kestrune/README share/doc/kestrune/changelog.gz
-               share/doc/kestrune/copyright share/man/man1/kestrune.1.gz)
+               share/doc/kestrune/copyright share/doc/kestrune/json-lines.md
+               share/man/man1/kestrune.1.gz)
   expect_files(simulated_bridge bin/${LIBRARY})
   if(OPEN_BRIDGE)
     expect_files(open_bridge lib/kestrune/${LIBRARY} lib/udev/rules.d/60-kestrune-cp2110.rules
