@@ -10,14 +10,14 @@
 #include <string>
 #include <utility>
 
-#include "arguments.h"
-#include "bridge_list.h"
-#include "device_text.h"
-#include "events.h"
-#include "output.h"
-#include "reader_names.h"
-#include "run.h"
-#include "windows_service.h"
+#include "cli/arguments.h"
+#include "modes/listing.h"
+#include "modes/run.h"
+#include "modes/windows_service.h"
+#include "output/events.h"
+#include "output/output.h"
+#include "output/reader_names.h"
+#include "text/device_text.h"
 
 namespace {
 

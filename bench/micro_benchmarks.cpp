@@ -18,15 +18,15 @@
 #include <streambuf>
 #include <vector>
 
-#include "block_report.h"
-#include "connection.h"
-#include "events.h"
 #include "hid_uart.h"
+#include "library/connection.h"
 #include "line.h"
 #include "operations.h"
+#include "output/block_report.h"
+#include "output/events.h"
 #include "scenario_reader.h"
-#include "status_text.h"
 #include "stream.h"
+#include "text/status_text.h"
 
 namespace {
 

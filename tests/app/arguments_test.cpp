@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "arguments.h"
+#include "cli/arguments.h"
 
 #include <gtest/gtest.h>
 

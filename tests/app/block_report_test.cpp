@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "block_report.h"
+#include "output/block_report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "bridge_list.h"
+#include "library/bridge_list.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "events.h"
 #include "fake_bridge.h"
+#include "modes/listing.h"
+#include "output/events.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "capture.h"
+#include "capture/capture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "bridge_reader.h"
-#include "connection.h"
-#include "events.h"
+#include "capture/bridge_reader.h"
+#include "capture/read_plan.h"
 #include "fake_bridge.h"
-#include "read_plan.h"
+#include "library/connection.h"
+#include "output/events.h"
 #include "report_model.h"
 
 namespace {

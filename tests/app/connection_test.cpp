@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "connection.h"
+#include "library/connection.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "events.h"
+#include "output/events.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "timestamp.h"
+#include "text/timestamp.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ void Put(DeviceString& field, const std::string& bytes) {
 }
 
 TEST(Events, EachEventIsOneLineWithItsFieldsInOrder) {
-  ConnectedDeviceRecord device{};
+  BridgeIdentity device{};
   device.partNumber = 10;
   device.version = 1;
   Put(device.vendorIdText, "10C4");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "log_file.h"
+#include "output/log_file.h"
 
 #include <gtest/gtest.h>
 

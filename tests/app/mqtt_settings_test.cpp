@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "mqtt_settings.h"
+#include "cli/mqtt_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "mqtt_url.h"
+#include "output/mqtt_url.h"
 
 namespace {
 

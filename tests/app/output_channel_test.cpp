@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "output_channel.h"
+#include "output/output_channel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "output_queue.h"
+#include "output/output_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "reader_names.h"
+#include "output/reader_names.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "events.h"
+#include "output/events.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ TEST(ReaderNames, NamedReadersInTheHumanLines) {
   std::string problem;
   ASSERT_TRUE(ParseReaderNames("R1 North door\n\"C\\x01D\" Control room\n", names, problem));
   UseReaderNames(std::move(names));
-  ConnectedDeviceRecord device{};
+  BridgeIdentity device{};
   device.partNumber = 10;
   device.version = 1;
   std::strcpy(device.vendorIdText, "10C4");

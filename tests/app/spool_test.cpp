@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "spool.h"
+#include "output/spool.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "station.h"
+#include "modes/station.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "connection.h"
 #include "fake_bridge.h"
-#include "output.h"
+#include "library/connection.h"
+#include "modes/sweep.h"
+#include "output/output.h"
 #include "report_model.h"
-#include "sweep.h"
-#include "timestamp.h"
+#include "text/timestamp.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "status_text.h"
+#include "text/status_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "sweep.h"
+#include "modes/sweep.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "connection.h"
 #include "fake_bridge.h"
+#include "library/connection.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "timestamp.h"
+#include "text/timestamp.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "block_report.h"
+#include "output/block_report.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "windows_service.h"
+#include "modes/windows_service.h"
 
 #include <gtest/gtest.h>
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "block_report.h"
+#include "output/block_report.h"
 #include "report_model.h"
 
 namespace {

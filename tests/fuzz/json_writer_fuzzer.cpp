@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "json_writer.h"
+#include "output/json_writer.h"
 
 namespace {
 

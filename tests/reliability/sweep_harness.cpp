@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "connection.h"
-#include "sweep.h"
+#include "library/connection.h"
+#include "modes/sweep.h"
 
 namespace harness {
 

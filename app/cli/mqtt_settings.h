@@ -1,0 +1,30 @@
+// SPDX-License-Identifier: Apache-2.0
+// What --mqtt and its companions make of the command line and the
+// environment, checked before the run starts.
+#ifndef KESTRUNE_APP_MQTT_SETTINGS_H
+#define KESTRUNE_APP_MQTT_SETTINGS_H
+
+#include <functional>
+#include <string>
+
+#include "cli/arguments.h"
+#include "output/mqtt_publisher.h"
+
+/// Where the user name and password are looked for when no file is given.
+constexpr const char* kMqttUserVariable = "KESTRUNE_MQTT_USERNAME";
+constexpr const char* kMqttPasswordVariable = "KESTRUNE_MQTT_PASSWORD";
+
+/// Reads environment variables; std::getenv unless a test gives its own.
+using Environment = std::function<const char*(const char*)>;
+
+/// Fills settings from arguments (whose mqtt is set). The user name and
+/// password come from --mqtt-credentials FILE (its first line the user name,
+/// its second the password, if any; CR LF or LF), else from the two
+/// variables above, else there are none. Returns false, with what is wrong in
+/// problem, for a URL or credentials that can never work: a malformed URL,
+/// mqtts:// without TLS, a file that cannot be read or has no user name, a
+/// password without a user name.
+bool MakeMqttSettings(const Arguments& arguments, const Environment& environment,
+                      MqttSettings& settings, std::string& problem);
+
+#endif

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "library/connection.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "hid_uart_values.h"
+#include "output/events.h"
+
+ConnectedDeviceRecord ConnectedDevice{};
+
+namespace {
+
+constexpr hiduart::UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
+                                            HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
+
+// Identity strings in the order they are fetched.
+struct IdentityField {
+  uint32_t kind;
+  DeviceString ConnectedDeviceRecord::*field;
+};
+
+constexpr IdentityField kIdentityFields[] = {
+    {HID_UART_GET_VID_STR, &ConnectedDeviceRecord::vendorIdText},
+    {HID_UART_GET_PID_STR, &ConnectedDeviceRecord::productIdText},
+    {HID_UART_GET_PRODUCT_STR, &ConnectedDeviceRecord::product},
+    {HID_UART_GET_MANUFACTURER_STR, &ConnectedDeviceRecord::manufacturer},
+    {HID_UART_GET_PATH_STR, &ConnectedDeviceRecord::path},
+};
+
+// Index of the first attached bridge whose serial string equals serial.
+bool FindBridge(const char* serial, uint32_t* index) {
+  uint32_t count = 0;
+  if (HidUart_GetNumDevices(&count, 0, 0) != HID_UART_SUCCESS) {
+    return false;
+  }
+  for (uint32_t i = 0; i < count; ++i) {
+    DeviceString candidate{};
+    if (HidUart_GetString(i, 0, 0, candidate, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
+      continue;
+    }
+    TerminateDeviceString(candidate);
+    if (std::strcmp(candidate, serial) == 0) {
+      *index = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReportError(const char* serial, HID_UART_STATUS status) {
+  EmitConnectFailed(serial, status, ConnectFailure::kError);
+  return false;
+}
+
+// A handle that was opened but will not be read is closed before the report.
+bool CloseAndReportError(const char* serial, HID_UART_STATUS status) {
+  HidUart_Close(ConnectedDevice.handle);
+  return ReportError(serial, status);
+}
+
+bool CloseAndReportFailure(const char* serial, HID_UART_STATUS status) {
+  HidUart_Close(ConnectedDevice.handle);
+  EmitConnectFailed(serial, status, ConnectFailure::kNotConnected);
+  return false;
+}
+
+void FetchIdentity() {
+  for (const IdentityField& identity : kIdentityFields) {
+    DeviceString& text = ConnectedDevice.*identity.field;
+    // Cleared first, so that a failing call shows an empty field and never
+    // the string of a bridge connected earlier.
+    std::memset(text, 0, sizeof text);
+    HidUart_GetOpenedString(ConnectedDevice.handle, text, identity.kind);
+    TerminateDeviceString(text);
+  }
+}
+
+}  // namespace
+
+bool ConnectBySerial(const char* serial) {
+  uint32_t index = 0;
+  if (!FindBridge(serial, &index)) {
+    return ReportError(serial, HID_UART_DEVICE_NOT_FOUND);
+  }
+
+  HID_UART_STATUS status = HidUart_Open(&ConnectedDevice.handle, index, 0, 0);
+  if (status != HID_UART_SUCCESS) {
+    return ReportError(serial, status);
+  }
+  status = HidUart_GetPartNumber(ConnectedDevice.handle, &ConnectedDevice.partNumber,
+                                 &ConnectedDevice.version);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportError(serial, status);
+  }
+  status =
+      HidUart_SetUartConfig(ConnectedDevice.handle, kLineSetting.baudRate, kLineSetting.dataBits,
+                            kLineSetting.parity, kLineSetting.stopBits, kLineSetting.flowControl);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportError(serial, status);
+  }
+
+  // Zero is never the expected baud rate, so a library that reports success
+  // without filling the values fails the comparison.
+  hiduart::UartSetting readBack{};
+  status = HidUart_GetUartConfig(ConnectedDevice.handle, &readBack.baudRate, &readBack.dataBits,
+                                 &readBack.parity, &readBack.stopBits, &readBack.flowControl);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportFailure(serial, status);
+  }
+  if (readBack != kLineSetting) {
+    return CloseAndReportFailure(serial, HID_UART_INVALID_PARAMETER);
+  }
+  status = HidUart_SetTimeouts(ConnectedDevice.handle,
+                               static_cast<uint32_t>(kConnectionReadTimeout.count()),
+                               kConnectionWriteTimeout);
+  if (status != HID_UART_SUCCESS) {
+    return CloseAndReportFailure(serial, status);
+  }
+
+  FetchIdentity();
+  EmitConnected(serial, ConnectedDevice);
+  return true;
+}

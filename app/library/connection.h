@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: Apache-2.0
+// Connecting to one bridge by its serial string, with the fixed line setting.
+#ifndef KESTRUNE_APP_CONNECTION_H
+#define KESTRUNE_APP_CONNECTION_H
+
+#include <chrono>
+#include <cstdint>
+
+#include "hid_uart.h"
+#include "output/events.h"
+
+/// The time-outs a connection sets: a read's in milliseconds, and the write
+/// time-out, which every later change of the read time-out keeps.
+constexpr std::chrono::milliseconds kConnectionReadTimeout{200};
+constexpr uint32_t kConnectionWriteTimeout = 2000;
+
+/// The bridge opened last: its handle, part number and version, and the
+/// identity strings of the bridge connected last.
+struct ConnectedDeviceRecord : BridgeIdentity {
+  HID_UART_DEVICE handle;
+};
+
+/// The process-wide record; zero-filled at start and never cleared.
+extern ConnectedDeviceRecord ConnectedDevice;
+
+/// Finds the first attached bridge whose serial string equals serial, opens
+/// it, sets 9600 baud 8N1 without flow control, reads the setting back and
+/// compares it, sets the time-outs (read 200 ms, write 2000 ms), then prints
+/// the bridge's identity lines and "Connected to ...". Returns true when the
+/// bridge is ready to read through ConnectedDevice.handle.
+///
+/// Returns false after printing either "Error: ..." (not found, open, part
+/// number or setting write failed) or "Failed to connect to ...: ..." and
+/// "Not Connected" (read-back, mismatch or time-outs failed). Every handle it
+/// opened and does not hand over is closed, once.
+bool ConnectBySerial(const char* serial);
+
+#endif

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: Apache-2.0
+// A run that reads bridges, as the command line asks: the default sweep, the
+// framed sweep or station mode, with or without a broker. The console
+// program and a service run it alike.
+#ifndef KESTRUNE_APP_RUN_H
+#define KESTRUNE_APP_RUN_H
+
+#include <functional>
+
+#include "cli/arguments.h"
+
+/// Exit statuses of a run.
+constexpr int kRunFinished = 0;
+constexpr int kMisusedStatus = 2;
+/// Standard output failed for good: a service manager restarts the program.
+constexpr int kOutputFailedStatus = 3;
+/// --mqtt can never work as given (its URL or credentials, or the spool):
+/// starting again cannot mend it.
+constexpr int kBrokerUnusableStatus = 4;
+
+struct RunHooks {
+  /// Called once the run meant to last has started (its output, broker and
+  /// stop handling ready), just before the first bridge is listed.
+  std::function<void()> started;
+  /// Whether the run should install the console's stop handlers (Ctrl+C,
+  /// SIGTERM); a service is stopped through RequestStop instead.
+  bool consoleStops = true;
+};
+
+/// Runs arguments (whose action is kRun) to their end and returns the exit
+/// status.
+int RunReading(const Arguments& arguments, const RunHooks& hooks = {});
+
+#endif
