@@ -12,6 +12,9 @@
 #include "hid_uart.h"
 #include "text/device_text.h"
 
+/// When an event happened, as its lines tell it.
+using EventTime = std::chrono::system_clock::time_point;
+
 enum class OutputFormat {
   kHuman,      // the lines an operator reads
   kJsonLines,  // one JSON object per line, LF-ended, one write each
@@ -150,6 +153,22 @@ struct ListedBridge {
   /// that index); each value ends within its buffer.
   Given<DeviceString> strings[HID_UART_GET_PRODUCT_STR + 1];
 };
+/// The identity strings a listing shows after the serial string, in the
+/// order of a connection's lines: their kind, their human label and their
+/// JSON name.
+struct ListedField {
+  uint32_t kind;
+  const char* label;
+  const char* name;
+};
+constexpr ListedField kListedFields[] = {
+    {HID_UART_GET_VID_STR, "Vendor ID", "vendorId"},
+    {HID_UART_GET_PID_STR, "Product ID", "productId"},
+    {HID_UART_GET_PATH_STR, "Path", "path"},
+    {HID_UART_GET_MANUFACTURER_STR, "Manufacturer", "manufacturer"},
+    {HID_UART_GET_PRODUCT_STR, "Product", "product"},
+};
+
 /// A bridge whose serial string was "Device not found" is no longer
 /// attached: its other strings are neither asked for nor shown.
 void EmitListedBridge(const ListedBridge& bridge);

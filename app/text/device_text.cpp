@@ -23,6 +23,14 @@ char* PutPrintable(char* out, char byte) {
 
 void TerminateDeviceString(DeviceString& text) { text[HID_UART_DEVICE_STRLEN - 1] = '\0'; }
 
+std::string_view DeviceBytes(const char* text) {
+  size_t length = 0;
+  while (length < HID_UART_DEVICE_STRLEN - 1 && text[length] != '\0') {
+    ++length;
+  }
+  return std::string_view(text, length);
+}
+
 PrintableText Printable(const char* text) {
   PrintableText printable{};
   char* out = printable.text;

@@ -18,6 +18,10 @@ using DeviceString = char[HID_UART_DEVICE_STRLEN];
 /// Forces the string to end within its buffer, whatever the library wrote.
 void TerminateDeviceString(DeviceString& text);
 
+/// A device string's bytes: up to its NUL, and never more than a device
+/// string buffer holds.
+std::string_view DeviceBytes(const char* text);
+
 /// A device string made safe to print: each byte 0x01..0x1F and 0x7F is shown
 /// as \xNN (two upper-case hex digits); every other byte stands unchanged.
 struct PrintableText {
