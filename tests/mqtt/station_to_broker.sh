@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# A station feeding a broker, as README's recipe has it:
+# A station feeding a broker through a pipe, as docs/json-lines.md has it:
 #   kestrune --watch --json | mosquitto_pub -l -t kestrune/station -q 1
 # on the simulated bridge of a build, with Debian's mosquitto started here on
 # a loopback port of its own and a subscriber on kestrune/#. Several bridges
