@@ -15,12 +15,15 @@ bool Readable(HID_UART_STATUS status) {
 
 }  // namespace
 
+// An unframed block is one read, and the buffers that keep blocks hold it.
+static_assert(kReadBufferSize <= kMaxBlockSize);
+
 Capture::Capture(HID_UART_DEVICE handle, std::string serial, const CaptureOptions& options)
     : handle_(handle),
       serial_(std::move(serial)),
       options_(options),
-      readBuffer_(std::make_unique<uint8_t[]>(kReadSize)),
-      pending_(std::make_unique<uint8_t[]>(kReadSize)) {}
+      readBuffer_(std::make_unique<uint8_t[]>(kReadBufferSize)),
+      pending_(std::make_unique<uint8_t[]>(kMaxBlockSize)) {}
 
 CaptureClock::time_point Capture::Now() const {
   return options_.now ? options_.now() : CaptureClock::now();
@@ -32,7 +35,7 @@ Capture::Moment Capture::MomentNow() const {
 
 bool Capture::Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at) {
   if (!previous_) {
-    previous_ = std::make_unique<uint8_t[]>(kReadSize);
+    previous_ = std::make_unique<uint8_t[]>(kMaxBlockSize);
   } else if (count == previousSize_ && std::memcmp(bytes, previous_.get(), count) == 0 &&
              at - previousAt_ < options_.dedupe) {
     previousAt_ = at;
@@ -77,7 +80,7 @@ void Capture::Finish() {
 }
 
 Capture::Outcome Capture::Read(uint32_t request) {
-  request = std::clamp<uint32_t>(request, 1, kReadSize);
+  request = std::clamp<uint32_t>(request, 1, kReadBufferSize);
   // A block still gathering may yet repeat the held one: it decides.
   if (repeats_ > 0 && pendingSize_ == 0 && Now() - previousAt_ >= options_.dedupe) {
     EndHold();
@@ -112,7 +115,7 @@ Capture::Outcome Capture::Read(uint32_t request) {
     std::memcpy(pending_.get() + pendingSize_, readBuffer_.get() + taken, part);
     pendingSize_ += part;
     taken += part;
-    if (pendingSize_ == kReadSize) {
+    if (pendingSize_ == kMaxBlockSize) {
       Flush();
     }
   }

@@ -14,9 +14,10 @@
 
 #include "hid_uart.h"
 
-/// Bytes asked of each read, the size of the read buffer, and the largest
-/// block that is ever reported.
-constexpr uint32_t kReadSize = 1000;
+/// The most bytes one read asks for: the size of the buffer a read fills.
+constexpr uint32_t kReadBufferSize = 1000;
+/// The largest block ever reported: framing cuts a longer one there.
+constexpr uint32_t kMaxBlockSize = 1000;
 
 using CaptureClock = std::chrono::steady_clock;
 
@@ -27,7 +28,7 @@ struct CaptureOptions {
   /// 0: the bytes of each read are one block, reported as soon as the read
   /// returns. Otherwise a bridge's bytes are gathered into a block until its
   /// line has been quiet for this long (the reader decides when: see
-  /// ReadPlan), and blocks longer than kReadSize are cut.
+  /// ReadPlan), and blocks longer than kMaxBlockSize are cut.
   std::chrono::milliseconds frameGap{0};
   /// 0: every block is reported. Otherwise a block whose bytes equal the
   /// previous block's, and whose first bytes came less than this after that
@@ -54,16 +55,16 @@ class Capture {
   Capture(const Capture&) = delete;
   Capture& operator=(const Capture&) = delete;
 
-  /// One read of up to request bytes (1 to kReadSize). A hold whose time has
+  /// One read of up to request bytes (1 to kReadBufferSize). A hold whose time has
   /// passed is told first. Without framing a
   /// non-empty read is reported at once. With framing its bytes join the
   /// pending block, which takes the time of the read that brought its first
-  /// bytes; every kReadSize bytes gathered are reported at once, the rest
+  /// bytes; every kMaxBlockSize bytes gathered are reported at once, the rest
   /// starting the next block. A read whose status is neither success nor the
   /// read time-out reports the pending block, not its own bytes, tells the
   /// hold, and returns kFailed. A count beyond the request is taken as the request; bytes
   /// claimed but not placed show as zeros, never as bytes of an earlier read.
-  Outcome Read(uint32_t request = kReadSize);
+  Outcome Read(uint32_t request = kReadBufferSize);
 
   /// Reports the pending block, if any, whole.
   void Flush();
@@ -73,7 +74,7 @@ class Capture {
 
   bool Pending() const { return pendingSize_ > 0; }
   /// Bytes the pending block can still take before it is cut.
-  uint32_t Room() const { return kReadSize - pendingSize_; }
+  uint32_t Room() const { return kMaxBlockSize - pendingSize_; }
   HID_UART_STATUS status() const { return status_; }
   HID_UART_DEVICE handle() const { return handle_; }
   const std::string& serial() const { return serial_; }
@@ -100,7 +101,7 @@ class Capture {
   HID_UART_STATUS status_ = HID_UART_SUCCESS;
   // What one read places.
   std::unique_ptr<uint8_t[]> readBuffer_;
-  // The pending block: less than kReadSize bytes between reads.
+  // The pending block: less than kMaxBlockSize bytes between reads.
   std::unique_ptr<uint8_t[]> pending_;
   uint32_t pendingSize_ = 0;
   // When the pending block's first bytes came.

@@ -54,71 +54,71 @@ bool ReportError(const char* serial, HID_UART_STATUS status) {
 }
 
 // A handle that was opened but will not be read is closed before the report.
-bool CloseAndReportError(const char* serial, HID_UART_STATUS status) {
-  HidUart_Close(ConnectedDevice.handle);
+bool CloseAndReportError(const char* serial, HID_UART_DEVICE handle, HID_UART_STATUS status) {
+  HidUart_Close(handle);
   return ReportError(serial, status);
 }
 
-bool CloseAndReportFailure(const char* serial, HID_UART_STATUS status) {
-  HidUart_Close(ConnectedDevice.handle);
+bool CloseAndReportFailure(const char* serial, HID_UART_DEVICE handle, HID_UART_STATUS status) {
+  HidUart_Close(handle);
   EmitConnectFailed(serial, status, ConnectFailure::kNotConnected);
   return false;
 }
 
-void FetchIdentity() {
+void FetchIdentity(ConnectedDeviceRecord& device) {
   for (const IdentityField& identity : kIdentityFields) {
-    DeviceString& text = ConnectedDevice.*identity.field;
+    DeviceString& text = device.*identity.field;
     // Cleared first, so that a failing call shows an empty field and never
     // the string of a bridge connected earlier.
     std::memset(text, 0, sizeof text);
-    HidUart_GetOpenedString(ConnectedDevice.handle, text, identity.kind);
+    HidUart_GetOpenedString(device.handle, text, identity.kind);
     TerminateDeviceString(text);
   }
 }
 
 }  // namespace
 
-bool ConnectBySerial(const char* serial) {
+bool ConnectBySerial(const char* serial, ConnectedDeviceRecord& device) {
   uint32_t index = 0;
   if (!FindBridge(serial, &index)) {
     return ReportError(serial, HID_UART_DEVICE_NOT_FOUND);
   }
 
-  HID_UART_STATUS status = HidUart_Open(&ConnectedDevice.handle, index, 0, 0);
+  HID_UART_STATUS status = HidUart_Open(&device.handle, index, 0, 0);
   if (status != HID_UART_SUCCESS) {
     return ReportError(serial, status);
   }
-  status = HidUart_GetPartNumber(ConnectedDevice.handle, &ConnectedDevice.partNumber,
-                                 &ConnectedDevice.version);
+  status = HidUart_GetPartNumber(device.handle, &device.partNumber, &device.version);
   if (status != HID_UART_SUCCESS) {
-    return CloseAndReportError(serial, status);
+    return CloseAndReportError(serial, device.handle, status);
   }
   status =
-      HidUart_SetUartConfig(ConnectedDevice.handle, kLineSetting.baudRate, kLineSetting.dataBits,
+      HidUart_SetUartConfig(device.handle, kLineSetting.baudRate, kLineSetting.dataBits,
                             kLineSetting.parity, kLineSetting.stopBits, kLineSetting.flowControl);
   if (status != HID_UART_SUCCESS) {
-    return CloseAndReportError(serial, status);
+    return CloseAndReportError(serial, device.handle, status);
   }
 
   // Zero is never the expected baud rate, so a library that reports success
   // without filling the values fails the comparison.
   hiduart::UartSetting readBack{};
-  status = HidUart_GetUartConfig(ConnectedDevice.handle, &readBack.baudRate, &readBack.dataBits,
+  status = HidUart_GetUartConfig(device.handle, &readBack.baudRate, &readBack.dataBits,
                                  &readBack.parity, &readBack.stopBits, &readBack.flowControl);
   if (status != HID_UART_SUCCESS) {
-    return CloseAndReportFailure(serial, status);
+    return CloseAndReportFailure(serial, device.handle, status);
   }
   if (readBack != kLineSetting) {
-    return CloseAndReportFailure(serial, HID_UART_INVALID_PARAMETER);
+    return CloseAndReportFailure(serial, device.handle, HID_UART_INVALID_PARAMETER);
   }
-  status = HidUart_SetTimeouts(ConnectedDevice.handle,
-                               static_cast<uint32_t>(kConnectionReadTimeout.count()),
+  status = HidUart_SetTimeouts(device.handle, static_cast<uint32_t>(kConnectionReadTimeout.count()),
                                kConnectionWriteTimeout);
   if (status != HID_UART_SUCCESS) {
-    return CloseAndReportFailure(serial, status);
+    return CloseAndReportFailure(serial, device.handle, status);
   }
 
-  FetchIdentity();
-  EmitConnected(serial, ConnectedDevice);
+  FetchIdentity(device);
+  EmitConnected(serial, device);
   return true;
 }
+
+bool ConnectBySerial(const char* serial) { return ConnectBySerial(serial, ConnectedDevice); }

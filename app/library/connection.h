@@ -35,4 +35,8 @@ extern ConnectedDeviceRecord ConnectedDevice;
 /// opened and does not hand over is closed, once.
 bool ConnectBySerial(const char* serial);
 
+/// The same, into a record of the caller's own: station mode, which keeps a
+/// handle per reader, leaves the process-wide record alone.
+bool ConnectBySerial(const char* serial, ConnectedDeviceRecord& device);
+
 #endif

@@ -53,13 +53,13 @@ class Station {
       if (IsWatched(serial) || held_.count(serial) != 0) {
         continue;
       }
-      if (!ConnectBySerial(serial.c_str())) {
+      ConnectedDeviceRecord device{};
+      if (!ConnectBySerial(serial.c_str(), device)) {
         held_.insert(serial);
         continue;
       }
-      watched_.push_back(
-          Watched{std::make_unique<BridgeReader>(ConnectedDevice.handle, serial, readers_),
-                  lapsed_.count(serial) != 0});
+      watched_.push_back(Watched{std::make_unique<BridgeReader>(device.handle, serial, readers_),
+                                 lapsed_.count(serial) != 0});
       watched_.back().reader->Start();
     }
   }

@@ -84,7 +84,7 @@ void EmitConnectFailed(const char* serial, HID_UART_STATUS status, ConnectFailur
 struct BlockEvent {
   const char* serial;
   const uint8_t* bytes;
-  uint32_t count;  // 1 to kReadSize
+  uint32_t count;  // 1 or more
   /// When the block's first bytes were read.
   std::chrono::system_clock::time_point time;
   /// Whether the human header starts with that time.
