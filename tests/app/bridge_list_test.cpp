@@ -27,11 +27,7 @@ std::string Listed(OutputFormat format = OutputFormat::kHuman) {
   return testing::internal::GetCapturedStdout();
 }
 
-fake::Bridge& AddBridge(const std::string& serial) {
-  fake::State().bridges.emplace_back();
-  fake::State().bridges.back().serial = serial;
-  return fake::State().bridges.back();
-}
+using fake::AddBridge;
 
 size_t Count(const std::string& text, const std::string& part) {
   size_t found = 0;

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "bridge_harness.h"
 #include "capture/bridge_reader.h"
 #include "capture/read_plan.h"
 #include "fake_bridge.h"
 #include "library/connection.h"
 #include "output/events.h"
-#include "report_model.h"
 
 namespace {
 
@@ -45,9 +45,7 @@ fake::Read Got(Bytes bytes) { return {HID_UART_READ_TIMED_OUT, std::move(bytes),
 // through ConnectBySerial (its lines not kept). Returns whether it connected.
 bool ConnectScripted(const std::deque<fake::Read>& reads) {
   fake::Reset();
-  fake::State().bridges.emplace_back();
-  fake::State().bridges.back().serial = "S1";
-  fake::State().bridges.back().reads = reads;
+  fake::AddBridge("S1", reads);
   testing::internal::CaptureStdout();
   const bool connected = ConnectBySerial("S1");
   testing::internal::GetCapturedStdout();
@@ -65,7 +63,7 @@ CaptureOptions ClockedOptions(milliseconds gap, milliseconds dedupe,
 }
 
 struct Case {
-  const char* name;
+  std::string name;
   milliseconds gap;
   std::deque<fake::Read> reads;  // read until one fails or they run out; then a stop
   std::vector<Bytes> blocks;     // the blocks reported, in order
@@ -73,10 +71,39 @@ struct Case {
   milliseconds dedupe{0};
 };
 
-// A reader stepped one read at a time on the test's thread, each read taking
-// kReadTime on the capture's clock: with a gap, a read that brings bytes
-// starts the gathering, the next quiet read starts the proof, and a second
-// quiet read proves the gap.
+// Steps a reader one read at a time on the test's thread, each read taking
+// kReadTime on the capture's clock, and compares the blocks it reported.
+void ExpectBlocks(const Case& c) {
+  SCOPED_TRACE(c.name);
+  ASSERT_TRUE(ConnectScripted(c.reads));
+
+  CaptureClock::time_point now{};
+  // The reader keeps a reference to its options.
+  ReaderOptions options;
+  options.capture = ClockedOptions(c.gap, c.dedupe, now);
+  BridgeReader reader(ConnectedDevice.handle, "S1", options);
+  testing::internal::CaptureStdout();
+  bool failed = false;
+  while (!fake::State().bridges[0].reads.empty() && !failed) {
+    now += kReadTime;
+    failed = !reader.Step();
+  }
+  if (!failed) {
+    reader.capture().Flush();
+  }
+  const std::string output = testing::internal::GetCapturedStdout();
+
+  std::string expected;
+  for (const Bytes& block : c.blocks) {
+    expected += harness::BlockLines("S1", block);
+  }
+  EXPECT_EQ(output, expected);
+  EXPECT_EQ(failed, c.failed);
+  EXPECT_EQ(reader.capture().Pending(), false);
+}
+
+// With a gap, a read that brings bytes starts the gathering, the next quiet
+// read starts the proof, and a second quiet read proves the gap.
 TEST(BridgeReader, GathersBlocksUntilTheLineIsQuietForTheGap) {
   const Bytes tag = {0x12, 0x34, 0x56, 0x78, 0x9A};
   const Bytes other = {0x01, 0x02, 0x03, 0x04, 0x05};
@@ -112,11 +139,6 @@ TEST(BridgeReader, GathersBlocksUntilTheLineIsQuietForTheGap) {
        milliseconds(20),
        {{HID_UART_SUCCESS, Counting(0, 1000), {}}, Quiet(), Quiet()},
        {Counting(0, 1000)},
-       false},
-      {"a count beyond what was placed shows zeros and never reaches past the block's room",
-       milliseconds(20),
-       {Got({0xAA, 0xBB, 0xCC}), {HID_UART_READ_TIMED_OUT, {0xDD}, 5000}, Quiet(), Quiet()},
-       {Join(Bytes{0xAA, 0xBB, 0xCC, 0xDD}, Bytes(996, 0))},
        false},
       {"a failing read reports what was pending, not its own bytes",
        milliseconds(20),
@@ -161,32 +183,45 @@ TEST(BridgeReader, GathersBlocksUntilTheLineIsQuietForTheGap) {
        milliseconds(50)},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ASSERT_TRUE(ConnectScripted(c.reads));
+    ExpectBlocks(c);
+  }
+}
 
-    CaptureClock::time_point now{};
-    // The reader keeps a reference to its options.
-    ReaderOptions options;
-    options.capture = ClockedOptions(c.gap, c.dedupe, now);
-    BridgeReader reader(ConnectedDevice.handle, "S1", options);
-    testing::internal::CaptureStdout();
-    bool failed = false;
-    while (!fake::State().bridges[0].reads.empty() && !failed) {
-      now += kReadTime;
-      failed = !reader.Step();
+// A library that claims more bytes than a read asked for, or than it placed:
+// no block reaches past the read's room, and bytes not placed show as zeros,
+// never as bytes of an earlier read. Every read of the sweep and the station
+// is made here, framed or not.
+TEST(BridgeReader, ReadCountsAboveTheRequestOrWhatWasPlacedStayWithinTheBlock) {
+  const Bytes full = Counting(0x03, 1000);
+  const Bytes threeThenZeros = Join(Counting(1, 3), Bytes(997, 0));
+  std::vector<Case> cases;
+  for (uint32_t claimed : {1001u, 4096u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+    for (HID_UART_STATUS status : {HID_UART_SUCCESS, HID_UART_READ_TIMED_OUT}) {
+      // A full read, three bytes placed, then a failing read: each claims far
+      // more; the failing one shows nothing.
+      cases.push_back(
+          {"claims " + std::to_string(claimed) + " with status " + std::to_string(status),
+           milliseconds(0),
+           {{status, full, claimed},
+            {status, Counting(1, 3), claimed},
+            {HID_UART_DEVICE_IO_FAILED, full, claimed}},
+           {full, threeThenZeros},
+           true});
     }
-    if (!failed) {
-      reader.capture().Flush();
-    }
-    const std::string output = testing::internal::GetCapturedStdout();
-
-    std::string expected;
-    for (const Bytes& block : c.blocks) {
-      expected += reports::Report("S1", block);
-    }
-    EXPECT_EQ(output, expected);
-    EXPECT_EQ(failed, c.failed);
-    EXPECT_EQ(reader.capture().Pending(), false);
+  }
+  cases.push_back({"bytes placed beyond the count claimed never show in a later read",
+                   milliseconds(0),
+                   {{HID_UART_SUCCESS, Counting(1, 10), 4u}, {HID_UART_READ_TIMED_OUT, {}, 10u}},
+                   {Counting(1, 4), Bytes(10, 0)},
+                   false});
+  cases.push_back(
+      {"framed, a count beyond what was placed fills only the block's room, with zeros",
+       milliseconds(20),
+       {Got({0xAA, 0xBB, 0xCC}), {HID_UART_READ_TIMED_OUT, {0xDD}, 5000}, Quiet(), Quiet()},
+       {Join(Bytes{0xAA, 0xBB, 0xCC, 0xDD}, Bytes(996, 0))},
+       false});
+  for (const Case& c : cases) {
+    ExpectBlocks(c);
   }
 }
 

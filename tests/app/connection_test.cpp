@@ -6,24 +6,16 @@
 #include <functional>
 #include <string>
 
+#include "bridge_harness.h"
 #include "fake_bridge.h"
 
 namespace {
 
-constexpr const char* kConnectedLines =
-    "Vendor ID = 10C4, Product ID = EA80\n"
-    "Part Number = 10, Version = 1\n"
-    "Path = fake/0\n"
-    "Manufacturer = Maker\n"
-    "Product = Bridge\n"
-    "Connected to S1\n";
+using harness::AddBridge;
 
 class ConnectBySerialTest : public testing::Test {
  protected:
-  void SetUp() override {
-    fake::Reset();
-    ConnectedDevice = ConnectedDeviceRecord{};
-  }
+  void SetUp() override { harness::Reset(); }
 
   // Output of one connection attempt; its result goes to *connected.
   static std::string Connect(const char* serial, bool* connected) {
@@ -44,7 +36,7 @@ struct OutcomeCase {
 TEST_F(ConnectBySerialTest, EachStepReportsItsFailureAndClosesWhatItOpened) {
   const std::string failed = "Failed to connect to S1: ";
   const OutcomeCase cases[] = {
-      {"healthy bridge", [](fake::Bridge&) {}, true, kConnectedLines, 0},
+      {"healthy bridge", [](fake::Bridge&) {}, true, harness::ConnectedLines("S1"), 0},
       {"open refused", [](fake::Bridge& b) { b.failures["Open"] = 0x15; }, false,
        "Error: Device access error\n", 0},
       {"part number fails", [](fake::Bridge& b) { b.failures["GetPartNumber"] = 0x14; }, false,
@@ -69,16 +61,11 @@ TEST_F(ConnectBySerialTest, EachStepReportsItsFailureAndClosesWhatItOpened) {
        failed + "Unknown status\nNot Connected\n", 1},
       {"identity strings fail silently",
        [](fake::Bridge& b) { b.failures["GetOpenedString"] = 0x14; }, true,
-       "Vendor ID = , Product ID = \nPart Number = 10, Version = 1\nPath = \n"
-       "Manufacturer = \nProduct = \nConnected to S1\n",
-       0},
+       harness::ConnectedLines("S1", "", "", "", "", ""), 0},
   };
   for (const OutcomeCase& c : cases) {
     fake::Reset();
-    fake::Bridge bridge;
-    bridge.serial = "S1";
-    c.setUp(bridge);
-    fake::State().bridges = {bridge};
+    c.setUp(AddBridge("S1"));
 
     bool connected = false;
     EXPECT_EQ(Connect("S1", &connected), c.output) << "case: " << c.name;
@@ -105,8 +92,7 @@ TEST_F(ConnectBySerialTest, ABridgeThatCannotBeFoundIsNotOpened) {
   };
   for (const auto& c : cases) {
     fake::Reset();
-    fake::State().bridges.resize(1);
-    fake::State().bridges[0].serial = "S1";
+    AddBridge("S1");
     c.setUp();
     bool connected = true;
     EXPECT_EQ(Connect("S1", &connected), "Error: Device not found\n") << "case: " << c.name;
@@ -116,8 +102,7 @@ TEST_F(ConnectBySerialTest, ABridgeThatCannotBeFoundIsNotOpened) {
 }
 
 TEST_F(ConnectBySerialTest, PassesTheFixedSettingTimeoutsAndStringKindsInOrder) {
-  fake::State().bridges.resize(1);
-  fake::State().bridges[0].serial = "S1";
+  AddBridge("S1");
   bool connected = false;
   Connect("S1", &connected);
   ASSERT_TRUE(connected);
@@ -126,9 +111,9 @@ TEST_F(ConnectBySerialTest, PassesTheFixedSettingTimeoutsAndStringKindsInOrder) 
       "GetString index=0 vid=0 pid=0 kind=4 -> 0x00",
       "Open index=0 vid=0 pid=0 handle=1 -> 0x00",
       "GetPartNumber handle=1 -> 0x00",
-      "SetUartConfig handle=1 9600 3 0 0 0 -> 0x00",
+      harness::SettingCall(1),
       "GetUartConfig handle=1 -> 0x00",
-      "SetTimeouts handle=1 read=200 write=2000 -> 0x00",
+      harness::TimeoutsCall(1),
       "GetOpenedString handle=1 kind=1 -> 0x00",
       "GetOpenedString handle=1 kind=2 -> 0x00",
       "GetOpenedString handle=1 kind=6 -> 0x00",
@@ -140,10 +125,9 @@ TEST_F(ConnectBySerialTest, PassesTheFixedSettingTimeoutsAndStringKindsInOrder) 
 }
 
 TEST_F(ConnectBySerialTest, TheFirstOfTwoBridgesWithOneSerialIsOpened) {
-  fake::State().bridges.resize(3);
-  fake::State().bridges[0].serial = "S0";
-  fake::State().bridges[1].serial = "S1";
-  fake::State().bridges[2].serial = "S1";
+  AddBridge("S0");
+  AddBridge("S1");
+  AddBridge("S1");
   bool connected = false;
   Connect("S1", &connected);
   EXPECT_TRUE(connected);
@@ -152,22 +136,16 @@ TEST_F(ConnectBySerialTest, TheFirstOfTwoBridgesWithOneSerialIsOpened) {
 }
 
 TEST_F(ConnectBySerialTest, AFailedStringNeverShowsAnEarlierBridgesValue) {
-  fake::State().bridges.resize(2);
-  fake::State().bridges[0].serial = "S0";
-  fake::State().bridges[1].serial = "S1";
-  fake::State().bridges[1].failures["GetOpenedString"] = 0x14;
+  AddBridge("S0");
+  AddBridge("S1").failures["GetOpenedString"] = 0x14;
   bool connected = false;
   Connect("S0", &connected);
   ASSERT_TRUE(connected);
-  EXPECT_EQ(Connect("S1", &connected),
-            "Vendor ID = , Product ID = \nPart Number = 10, Version = 1\nPath = \n"
-            "Manufacturer = \nProduct = \nConnected to S1\n");
+  EXPECT_EQ(Connect("S1", &connected), harness::ConnectedLines("S1", "", "", "", "", ""));
 }
 
 TEST_F(ConnectBySerialTest, HostileStringsAreCutToTheirBufferAndEscaped) {
-  fake::State().bridges.resize(1);
-  fake::Bridge& bridge = fake::State().bridges[0];
-  bridge.serial = "S1";
+  fake::Bridge& bridge = AddBridge("S1");
   bridge.strings[HID_UART_GET_MANUFACTURER_STR] = "Evil\x1B]0;owned\x07\r\n";
   bridge.strings[HID_UART_GET_PRODUCT_STR] = std::string(300, 'P');
   bool connected = false;
@@ -178,11 +156,8 @@ TEST_F(ConnectBySerialTest, HostileStringsAreCutToTheirBufferAndEscaped) {
 
   // Strings that fill the whole buffer with no end at all.
   fake::Reset();
-  fake::State().bridges.resize(1);
-  fake::State().bridges[0].serial = "S1";
-  fake::State().bridges[0].unterminatedStrings = true;
   const std::string serial(259, 'S');
-  fake::State().bridges[0].serial = serial + "X";
+  AddBridge(serial + "X").unterminatedStrings = true;
   Connect(serial.c_str(), &connected);
   EXPECT_TRUE(connected) << "a serial cut to its buffer still matches";
 }

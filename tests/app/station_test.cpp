@@ -13,39 +13,25 @@
 #include <thread>
 #include <vector>
 
+#include "bridge_harness.h"
 #include "fake_bridge.h"
 #include "library/connection.h"
 #include "modes/sweep.h"
 #include "output/output.h"
-#include "report_model.h"
 #include "text/timestamp.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-std::string Connected(const std::string& serial) {
-  return "Vendor ID = 10C4, Product ID = EA80\nPart Number = 10, Version = 1\n"
-         "Path = fake/0\nManufacturer = Maker\nProduct = Bridge\nConnected to " +
-         serial + "\n";
-}
+using harness::AddBridge;
+using harness::BlockLines;
+using harness::ConnectedLines;
 
-// The report of a block, as the tests' own model of it prints.
-std::string Block(const std::string& serial, const Bytes& bytes) {
-  return reports::Report(serial, bytes);
-}
-std::string Report(const std::string& serial, uint8_t byte) { return Block(serial, {byte}); }
+std::string Report(const std::string& serial, uint8_t byte) { return BlockLines(serial, {byte}); }
 
 std::deque<fake::Read> Quiet(size_t count) {
   return std::deque<fake::Read>(count, fake::Read{HID_UART_READ_TIMED_OUT, {}, {}});
-}
-
-fake::Bridge& AddBridge(const std::string& serial, std::deque<fake::Read> reads) {
-  fake::State().bridges.emplace_back();
-  fake::Bridge& bridge = fake::State().bridges.back();
-  bridge.serial = serial;
-  bridge.reads = std::move(reads);
-  return bridge;
 }
 
 size_t Reads() { return fake::CallsStartingWith("Read ").size(); }
@@ -98,22 +84,11 @@ std::string Of(const std::string& serial, const std::string& output) {
   return found;
 }
 
-// Every handle opened was closed once, when the station returned.
-void ExpectEveryHandleClosedOnce() {
-  std::map<size_t, int> once;
-  for (size_t handle = 1; handle <= fake::State().openedBridge.size(); ++handle) {
-    once[handle] = 1;
-  }
-  EXPECT_EQ(fake::State().closes, once);
-}
-
 class StationTest : public testing::Test {
  protected:
-  void SetUp() override {
-    fake::Reset();
-    ConnectedDevice = ConnectedDeviceRecord{};
-  }
-  void TearDown() override { ExpectEveryHandleClosedOnce(); }
+  void SetUp() override { harness::Reset(); }
+  // Every handle opened was closed once, when the station returned.
+  void TearDown() override { EXPECT_EQ(fake::HandleProblems(), ""); }
 };
 
 TEST_F(StationTest, EachBridgeIsReadByAThreadOfItsOwnThatNeverWaitsForAnother) {
@@ -142,17 +117,17 @@ TEST_F(StationTest, EachBridgeIsReadByAThreadOfItsOwnThatNeverWaitsForAnother) {
   // The second A is told, once, and left alone.
   const std::string shared =
       "Not read: A: 2 bridges share this serial string; only the first listed is read\n";
-  EXPECT_NE(output.find("\nNumber of connected CP2110 HID devices = 3\n" + shared + Connected("A")),
-            std::string::npos);
+  EXPECT_NE(
+      output.find("\nNumber of connected CP2110 HID devices = 3\n" + shared + ConnectedLines("A")),
+      std::string::npos);
   EXPECT_EQ(Of("A", output), shared + "Connected to A\n" + Report("A", 0xA1) + Report("A", 0xA2));
   EXPECT_EQ(Of("B", output), "Connected to B\n" + Report("B", 0xB1) + Report("B", 0xB2));
   EXPECT_EQ(fake::CallsStartingWith("Open").size(), 2u);
-  // The connection's 200 ms, then the round for every read, set once.
-  for (const char* handle : {"1", "2"}) {
-    const std::string prefix = std::string("SetTimeouts handle=") + handle;
-    EXPECT_EQ(fake::CallsStartingWith(prefix),
-              (std::vector<std::string>{prefix + " read=200 write=2000 -> 0x00",
-                                        prefix + " read=1 write=2000 -> 0x00"}));
+  // The connection's time-out, then the round for every read, set once.
+  for (size_t handle : {size_t{1}, size_t{2}}) {
+    EXPECT_EQ(fake::CallsStartingWith("SetTimeouts handle=" + std::to_string(handle)),
+              (std::vector<std::string>{harness::TimeoutsCall(handle),
+                                        harness::TimeoutsCall(handle, options.round)}));
   }
 }
 
@@ -249,7 +224,7 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
     };
     const std::string output = WatchQueued(options);
     fake::State().afterCall = nullptr;
-    EXPECT_NE(output.find("\nNumber of connected CP2110 HID devices = 2\n" + Connected("H")),
+    EXPECT_NE(output.find("\nNumber of connected CP2110 HID devices = 2\n" + ConnectedLines("H")),
               std::string::npos);
     EXPECT_EQ(Of("H", output), "Connected to H\n");
     EXPECT_EQ(Of("X", output), c.expected);
@@ -258,7 +233,7 @@ TEST_F(StationTest, BridgesThatFailLeaveAndComeBack) {
       opens += bridge == 1 ? 1 : 0;
     }
     EXPECT_EQ(opens, c.opensOfX);
-    ExpectEveryHandleClosedOnce();
+    EXPECT_EQ(fake::HandleProblems(), "");
   }
 }
 
@@ -277,20 +252,20 @@ TEST_F(StationTest, FramesEachBridgeOnItsOwnAndCompletesBlocksAtAStop) {
        {{0x12, {0x12, 0x34}, {}}, {0x12, {0x56}, {}}, quiet, quiet, {0x12, {0x01}, {}}},
        {quiet, {0x12, {0xB1, 0xB2}, {}}, {0x12, {0xB3}, {}}},
        false,
-       Block("A", {0x12, 0x34, 0x56}) + Block("A", {0x01}),
-       Block("B", {0xB1, 0xB2, 0xB3})},
+       BlockLines("A", {0x12, 0x34, 0x56}) + BlockLines("A", {0x01}),
+       BlockLines("B", {0xB1, 0xB2, 0xB3})},
       {"a block pending at a failed read comes before the disconnection",
        {{0x12, {0x12, 0x34}, {}}, {0x14, {0x99}, {}}},
        {},
        false,
-       Block("A", {0x12, 0x34}) + "Disconnected from A: Device I/O failed\n",
+       BlockLines("A", {0x12, 0x34}) + "Disconnected from A: Device I/O failed\n",
        ""},
       {"a block still arriving at a stop is completed before the end, every other one too",
        {},
        {{0x12, {0xB1}, {}}},
        true,
        "",
-       Block("B", {0xB1})},
+       BlockLines("B", {0xB1})},
   };
   for (const FramingCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -333,12 +308,12 @@ TEST_F(StationTest, FramesEachBridgeOnItsOwnAndCompletesBlocksAtAStop) {
                                ? std::stoul(ofA.substr(ofA.find(", ") + 2))
                                : 0;
       ASSERT_GT(bytes, 20u) << ofA;
-      EXPECT_EQ(ofA, "Connected to A\n" + Block("A", Bytes(bytes, 0xA5)));
+      EXPECT_EQ(ofA, "Connected to A\n" + BlockLines("A", Bytes(bytes, 0xA5)));
     } else {
       EXPECT_EQ(ofA, "Connected to A\n" + c.expectedA);
     }
     EXPECT_EQ(Of("B", output), "Connected to B\n" + c.expectedB);
-    ExpectEveryHandleClosedOnce();
+    EXPECT_EQ(fake::HandleProblems(), "");
   }
 }
 
@@ -354,9 +329,7 @@ TEST_F(StationTest, LinesNameTheirBridgeAndStartWithTheTimeOfTheirEvent) {
     // bridge, each in the order of its events.
     std::map<std::string, std::string> expected;
   };
-  const std::string identity =
-      "Vendor ID = 10C4, Product ID = EA80\nPart Number = 10, Version = 1\n"
-      "Path = fake/0\nManufacturer = Maker\nProduct = Bridge\n";
+  const std::string identity = harness::IdentityLines();
   const LinesCase cases[] = {
       {"station mode names the bridge of a failed connection",
        true,

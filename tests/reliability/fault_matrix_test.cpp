@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "bridge_harness.h"
 #include "fake_bridge.h"
-#include "sweep_harness.h"
 
 namespace {
 
@@ -226,7 +226,7 @@ TEST_P(FaultMatrixTest, PrintsWhatTheStepCallsForClosesWhatWasOpenedAndMovesOn) 
 
     const size_t opens = step == Step::kCount ? 0 : FirstBridgeOpened(step) ? 2 : 1;
     EXPECT_EQ(fake::State().openedBridge.size(), opens);
-    EXPECT_EQ(harness::HandleProblems(), "");
+    EXPECT_EQ(fake::HandleProblems(), "");
     if (step == Step::kRead) {
       EXPECT_EQ(fake::CallsStartingWith("Read handle=1 ").size(),
                 status == HID_UART_READ_TIMED_OUT ? 3u : 1u)

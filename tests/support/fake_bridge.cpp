@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace fake {
 
@@ -29,6 +30,33 @@ std::vector<std::string> CallsStartingWith(const std::string& prefix) {
     }
   }
   return found;
+}
+
+Bridge& AddBridge(const std::string& serial, std::deque<Read> reads) {
+  Bridge& bridge = State().bridges.emplace_back();
+  bridge.serial = serial;
+  bridge.reads = std::move(reads);
+  return bridge;
+}
+
+std::string HandleProblems() {
+  const std::lock_guard<std::recursive_mutex> lock(Lock());
+  const Library& library = State();
+  std::string problems;
+  for (const auto& [handle, closes] : library.closes) {
+    if (handle == 0 || handle > library.openedBridge.size()) {
+      problems += "closed handle " + std::to_string(handle) + ", which was never opened; ";
+    } else if (closes != 1) {
+      problems +=
+          "closed handle " + std::to_string(handle) + " " + std::to_string(closes) + " times; ";
+    }
+  }
+  for (size_t handle = 1; handle <= library.openedBridge.size(); ++handle) {
+    if (library.closes.count(handle) == 0) {
+      problems += "never closed handle " + std::to_string(handle) + "; ";
+    }
+  }
+  return problems;
 }
 
 namespace {

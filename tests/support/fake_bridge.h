@@ -97,6 +97,14 @@ void Reset();
 /// Calls recorded so far whose text starts with prefix.
 std::vector<std::string> CallsStartingWith(const std::string& prefix);
 
+/// Adds an attached bridge with that serial string and those reads; the
+/// reference holds until the next bridge is added.
+Bridge& AddBridge(const std::string& serial, std::deque<Read> reads = {});
+
+/// Empty when every handle that was opened was closed exactly once and
+/// nothing else was closed; else what went wrong.
+std::string HandleProblems();
+
 }  // namespace fake
 
 #endif

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "sweep_harness.h"
+#include "bridge_harness.h"
 
 #include <gtest/gtest.h>
 
@@ -12,15 +12,14 @@ const char* const kVersionLines =
     "SLABHIDtoUART.dll: Version 6.14 (Release)\n"
     "SLABHIDDevice.dll: Version 1.9 (Debug)\n";
 
+std::string CountLine(int count) {
+  return std::string(kVersionLines) +
+         "Number of connected CP2110 HID devices = " + std::to_string(count) + "\n";
+}
+
 void Reset() {
   fake::Reset();
   ConnectedDevice = ConnectedDeviceRecord{};
-}
-
-fake::Bridge& AddBridge(const std::string& serial) {
-  fake::State().bridges.emplace_back();
-  fake::State().bridges.back().serial = serial;
-  return fake::State().bridges.back();
 }
 
 std::string Sweep() {
@@ -64,36 +63,36 @@ std::string ExpectedStatusText(int64_t status) {
   }
 }
 
+std::string IdentityLines(const std::string& vendorId, const std::string& productId,
+                          const std::string& path, const std::string& manufacturer,
+                          const std::string& product) {
+  return "Vendor ID = " + Shown(vendorId) + ", Product ID = " + Shown(productId) +
+         "\nPart Number = 10, Version = 1\nPath = " + Shown(path) +
+         "\nManufacturer = " + Shown(manufacturer) + "\nProduct = " + Shown(product) + "\n";
+}
+
 std::string ConnectedLines(const std::string& serial, const std::string& vendorId,
                            const std::string& productId, const std::string& path,
                            const std::string& manufacturer, const std::string& product) {
-  return "Vendor ID = " + Shown(vendorId) + ", Product ID = " + Shown(productId) +
-         "\nPart Number = 10, Version = 1\nPath = " + Shown(path) +
-         "\nManufacturer = " + Shown(manufacturer) + "\nProduct = " + Shown(product) +
-         "\nConnected to " + Shown(serial) + "\n";
+  return IdentityLines(vendorId, productId, path, manufacturer, product) + "Connected to " +
+         Shown(serial) + "\n";
 }
 
 std::string BlockLines(const std::string& serial, const std::vector<uint8_t>& bytes) {
   return reports::Report(Shown(serial), bytes);
 }
 
-std::string HandleProblems() {
-  const fake::Library& library = fake::State();
-  std::string problems;
-  for (const auto& [handle, closes] : library.closes) {
-    if (handle == 0 || handle > library.openedBridge.size()) {
-      problems += "closed handle " + std::to_string(handle) + ", which was never opened; ";
-    } else if (closes != 1) {
-      problems +=
-          "closed handle " + std::to_string(handle) + " " + std::to_string(closes) + " times; ";
-    }
-  }
-  for (size_t handle = 1; handle <= library.openedBridge.size(); ++handle) {
-    if (library.closes.count(handle) == 0) {
-      problems += "never closed handle " + std::to_string(handle) + "; ";
-    }
-  }
-  return problems;
+std::string SettingCall(size_t handle) {
+  return "SetUartConfig handle=" + std::to_string(handle) + " " +
+         std::to_string(kLineSetting.baudRate) + " " + std::to_string(kLineSetting.dataBits) + " " +
+         std::to_string(kLineSetting.parity) + " " + std::to_string(kLineSetting.stopBits) + " " +
+         std::to_string(kLineSetting.flowControl) + " -> 0x00";
+}
+
+std::string TimeoutsCall(size_t handle, std::chrono::milliseconds readTimeout) {
+  return "SetTimeouts handle=" + std::to_string(handle) +
+         " read=" + std::to_string(readTimeout.count()) +
+         " write=" + std::to_string(kConnectionWriteTimeout) + " -> 0x00";
 }
 
 }  // namespace harness
