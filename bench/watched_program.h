@@ -10,7 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "process_runner.h"
+
 namespace bench {
+
+using process::CpuNanos;
+using process::Wakeups;
 
 struct WatchedProgram {
   pid_t pid = -1;
@@ -20,8 +25,7 @@ struct WatchedProgram {
 
 /// Writes the scenario to a new temporary file and starts program with
 /// arguments (argv[0] is added), the simulated bridge reading that scenario,
-/// no call log, and SIGINT at its default (a shell's background job starts
-/// with it ignored).
+/// no call log, and SIGINT at its default.
 WatchedProgram StartOnScenario(const std::string& program,
                                const std::vector<std::string>& arguments,
                                const std::string& scenario);
@@ -29,12 +33,6 @@ WatchedProgram StartOnScenario(const std::string& program,
 /// Sends SIGINT, waits for the process, closes the pipe and removes the
 /// scenario. Returns the wait status.
 int Stop(WatchedProgram& watched);
-
-/// Nanoseconds of CPU used by every thread of a process so far (-1: gone).
-long long CpuNanos(pid_t pid);
-
-/// Voluntary context switches of every thread: the times it slept and woke.
-long long Wakeups(pid_t pid);
 
 /// The value at this fraction (0 to 1) of the sorted values; 0 when empty.
 double Percentile(std::vector<double> values, double fraction);

@@ -1,17 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
-// Runs the real program on a simulated scenario, with its standard output
-// wherever a test wants it (POSIX only), and reads back what it printed.
+// Runs the real program on a scenario of the reliability folder, its files
+// named after the run in the work folder (POSIX only).
 #ifndef KESTRUNE_TESTS_RELIABILITY_PROGRAM_RUNNER_H
 #define KESTRUNE_TESTS_RELIABILITY_PROGRAM_RUNNER_H
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "process_runner.h"
 
 namespace runner {
 
+using process::Describe;
+using process::ExitedWithZero;
+using process::KilledBy;
+using process::ReadAll;
+using process::ReadFile;
+
 enum class Output {
-  kFile,     // a regular file, Options::outputFile
+  kFile,     // a regular file, Child::outputFile
   kClosed,   // descriptor 1 not open at all
   kDevFull,  // /dev/full: every write fails with ENOSPC
   kPipe,     // a pipe whose read end the test holds (Child::pipe)
@@ -37,22 +43,7 @@ struct Child {
 Child Start(const Options& options);
 
 /// Waits for the program to end and returns its wait status.
-int Wait(const Child& child);
-
-/// "exit 0", "signal 13 (Broken pipe)", ...
-std::string Describe(int waitStatus);
-
-/// Whether the wait status is a normal exit with code 0.
-bool ExitedWithZero(int waitStatus);
-
-/// Whether the wait status is death by that signal.
-bool KilledBy(int waitStatus, int signal);
-
-/// Everything in a file; empty when it does not exist.
-std::string ReadFile(const std::string& path);
-
-/// Everything still to come from a descriptor, up to its end.
-std::string ReadAll(int fd);
+inline int Wait(const Child& child) { return process::Wait(child.pid); }
 
 }  // namespace runner
 

@@ -13,7 +13,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,11 +22,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "process_runner.h"
 #include "report_model.h"
 #include "stream.h"
 
@@ -140,15 +139,6 @@ class SoakCheck : public reports::SentBytesCheck {
   bool connected_ = false;
 };
 
-std::optional<std::uint64_t> ResidentKib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stoull(line.substr(6));
-  }
-  return std::nullopt;  // gone, or a zombie already
-}
-
 std::string WriteScenario(const Options& options, std::uint64_t bytes) {
   // Named after this process, so that soaks run side by side in one folder.
   const std::string path = options.workDir + "/soak-" + std::to_string(getpid()) + ".scenario";
@@ -162,36 +152,20 @@ std::string WriteScenario(const Options& options, std::uint64_t bytes) {
   return path;
 }
 
-pid_t Start(const Options& options, const std::string& scenario, int& output, int& errors) {
-  int out[2];
-  int err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) {
-    std::perror("soak_check: pipe");
+// The program with both its outputs through pipes, and no call log, which
+// would fill the disk in a long run.
+process::Child Start(const Options& options, const std::string& scenario) {
+  process::Launch launch;
+  launch.arguments = {options.program};
+  launch.scenario = scenario;
+  launch.output = process::Stream::kPipe;
+  launch.error = process::Stream::kPipe;
+  const process::Child child = process::Start(launch);
+  if (child.pid < 0) {
+    std::perror("soak_check: cannot start the program");
     std::exit(2);
   }
-  const pid_t pid = fork();
-  if (pid < 0) {
-    std::perror("soak_check: fork");
-    std::exit(2);
-  }
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    close(out[0]);
-    close(out[1]);
-    close(err[0]);
-    close(err[1]);
-    setenv("HIDUART_SIM_SCENARIO", scenario.c_str(), 1);
-    unsetenv("HIDUART_SIM_LOG");  // a log of a long run would fill the disk
-    execl(options.program.c_str(), options.program.c_str(), static_cast<char*>(nullptr));
-    std::perror("soak_check: exec");
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  output = out[0];
-  errors = err[0];
-  return pid;
+  return child;
 }
 
 // Late growth of resident memory beyond the margin, or an explanation of why
@@ -216,9 +190,8 @@ int main(int argc, char** argv) {
   const std::uint64_t bytes = options.rate * options.seconds;
   const std::string scenario = WriteScenario(options, bytes);
 
-  int output = -1;
-  int errors = -1;
-  const pid_t pid = Start(options, scenario, output, errors);
+  const process::Child child = Start(options, scenario);
+  const pid_t pid = child.pid;
   SoakCheck checker(options.seed, bytes);
   std::string errorText;
   std::vector<std::uint64_t> samples;
@@ -233,7 +206,7 @@ int main(int argc, char** argv) {
   bool timedOut = false;
 
   std::vector<char> chunk(1 << 16);
-  pollfd streams[2] = {{output, POLLIN, 0}, {errors, POLLIN, 0}};
+  pollfd streams[2] = {{child.output, POLLIN, 0}, {child.error, POLLIN, 0}};
   while (streams[0].fd >= 0 || streams[1].fd >= 0) {
     const Clock::time_point now = Clock::now();
     if (now >= deadline) {
@@ -242,7 +215,7 @@ int main(int argc, char** argv) {
       break;
     }
     if (now >= nextSample) {
-      if (const auto kib = ResidentKib(pid)) samples.push_back(*kib);
+      if (const auto kib = process::ResidentKib(pid)) samples.push_back(*kib);
       nextSample += samplePeriod;
     }
     const auto wait =
@@ -265,13 +238,12 @@ int main(int argc, char** argv) {
       }
     }
   }
-  int waitStatus = 0;
-  waitpid(pid, &waitStatus, 0);
+  const int waitStatus = process::Wait(pid);
   std::remove(scenario.c_str());
 
   std::vector<std::string> faults;
   if (timedOut) faults.push_back("the run did not end in time and was killed");
-  if (!WIFEXITED(waitStatus) || WEXITSTATUS(waitStatus) != 0) {
+  if (!process::ExitedWithZero(waitStatus)) {
     faults.push_back("the program did not exit with 0 (wait status " + std::to_string(waitStatus) +
                      ")");
   }
