@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/arguments.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "output/log_file.h"
+#include "text/device_text.h"
 
 #if !defined(KESTRUNE_VERSION)
 #error "KESTRUNE_VERSION must be defined by the build"
@@ -365,3 +367,14 @@ const char* HelpText() {
 }
 
 const char* VersionText() { return "kestrune " KESTRUNE_VERSION "\n"; }
+
+void TellMisuse(const Arguments& arguments) {
+  if (arguments.problem.empty()) {
+    std::fprintf(stderr, "kestrune: unknown argument \"%s\"\n%s",
+                 Printable(arguments.unknown.c_str()).text, UsageText());
+  } else {
+    std::fprintf(stderr, "kestrune: %s\n%s", Printable(arguments.problem.c_str()).text,
+                 UsageText());
+  }
+  std::fputs("Run kestrune --help for what each option does.\n", stderr);
+}

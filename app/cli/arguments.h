@@ -78,4 +78,8 @@ const char* UsageText();
 /// "kestrune X.Y.Z".
 const char* VersionText();
 
+/// For a misused command line: says what is wrong, the usage and where help
+/// is, on standard error.
+void TellMisuse(const Arguments& arguments);
+
 #endif

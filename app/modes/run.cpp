@@ -20,11 +20,6 @@
 
 namespace {
 
-int Finish() {
-  FinishOutput();
-  return OutputFailed() ? kOutputFailedStatus : kRunFinished;
-}
-
 // Gets the broker's client and its spool going; false after telling why not.
 bool StartBroker(const Arguments& arguments) {
   MqttSettings settings;
@@ -60,13 +55,11 @@ int RunReading(const Arguments& arguments, const RunHooks& hooks) {
   if (!arguments.names.empty() && !ReadersNamed()) {
     // Read here for a run that the console did not start (a service), so
     // that a names file that cannot be used is told in its log.
-    ReaderNames names;
-    std::string problem;
-    if (!LoadReaderNames(arguments.names, names, problem)) {
-      Notice("names file " + PrintableString(arguments.names) + ": " + PrintableString(problem));
+    std::string message;
+    if (!UseNamesFile(arguments.names, message)) {
+      Notice(message);
       return kMisusedStatus;
     }
-    UseReaderNames(std::move(names));
   }
   if (!arguments.watch && !framing) {
     // One block per read, with no handler of signals and no notice taken of
@@ -113,8 +106,13 @@ int RunReading(const Arguments& arguments, const RunHooks& hooks) {
   }
   const bool refused = PublishingRefused();
   FinishPublishing();
-  const int finished = Finish();
+  const int finished = FinishOutputStatus();
   const int status = refused ? kBrokerUnusableStatus : finished;
   ConfirmStopped();
   return status;
+}
+
+int FinishOutputStatus() {
+  FinishOutput();
+  return OutputFailed() ? kOutputFailedStatus : kRunFinished;
 }

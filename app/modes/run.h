@@ -8,15 +8,7 @@
 #include <functional>
 
 #include "cli/arguments.h"
-
-/// Exit statuses of a run.
-constexpr int kRunFinished = 0;
-constexpr int kMisusedStatus = 2;
-/// Standard output failed for good: a service manager restarts the program.
-constexpr int kOutputFailedStatus = 3;
-/// --mqtt can never work as given (its URL or credentials, or the spool):
-/// starting again cannot mend it.
-constexpr int kBrokerUnusableStatus = 4;
+#include "cli/exit_status.h"
 
 struct RunHooks {
   /// Called once the run meant to last has started (its output, broker and
@@ -30,5 +22,10 @@ struct RunHooks {
 /// Runs arguments (whose action is kRun) to their end and returns the exit
 /// status.
 int RunReading(const Arguments& arguments, const RunHooks& hooks = {});
+
+/// Flushes what is left of the output and returns the status a run ends
+/// with: kOutputFailedStatus once standard output has failed, else
+/// kRunFinished.
+int FinishOutputStatus();
 
 #endif

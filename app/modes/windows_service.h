@@ -9,12 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit_status.h"
+
 /// The service's name, as `sc` and the Services window know it.
 constexpr const char* kServiceName = "Kestrune";
-
-/// A failure of the Service Control Manager: no rights, already installed,
-/// not installed, or a message of the system's.
-constexpr int kServiceManagerFailedStatus = 5;
 
 /// Runs `kestrune service ...` (argv[1] is "service") and returns the exit
 /// status: 0 when installed, uninstalled or run to a clean stop; 2 for a

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "hid_uart.h"
+#include "text/device_text.h"
 
 namespace {
 
@@ -182,4 +183,15 @@ bool ReadersNamed() { return named; }
 void ForgetReaderNames() {
   runNames.clear();
   named = false;
+}
+
+bool UseNamesFile(const std::string& path, std::string& message) {
+  ReaderNames names;
+  std::string problem;
+  if (!LoadReaderNames(path, names, problem)) {
+    message = "names file " + PrintableString(path) + ": " + PrintableString(problem);
+    return false;
+  }
+  UseReaderNames(std::move(names));
+  return true;
 }

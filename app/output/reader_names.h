@@ -32,6 +32,12 @@ bool ParseReaderNames(std::string_view text, ReaderNames& names, std::string& pr
 /// is a problem too ("cannot be read (REASON)").
 bool LoadReaderNames(const std::string& path, ReaderNames& names, std::string& problem);
 
+/// Loads the file at path and uses its names for this run. Returns false,
+/// naming the file and what is wrong in message ("names file PATH: line N:
+/// WHAT", printable), when it cannot be used as meant: a station must not run
+/// with its readers unnamed.
+bool UseNamesFile(const std::string& path, std::string& message);
+
 /// The names of this run, set before any reader starts and never changed
 /// after, so that every thread may read them.
 void UseReaderNames(ReaderNames names);
