@@ -179,7 +179,8 @@ std::string ExpectedFirstBridgeLines(Step step, HID_UART_STATUS status) {
     case Step::kSetTimeouts:
       return "Failed to connect to S1: " + text + "\nNot Connected\n";
     case Step::kIdentityString: {
-      std::string fields[] = {"10C4", "EA80", "Bridge", "Maker", "fake/0"};
+      std::string fields[] = {fake::kVendorId, fake::kProductId, fake::kProduct,
+                              fake::kManufacturer, fake::kPath};
       fields[FailingIdentityCall(status) - 1].clear();
       return ConnectedLines("S1", fields[0], fields[1], fields[4], fields[3], fields[2]) +
              BlockLines("S1", kFirstFrame);

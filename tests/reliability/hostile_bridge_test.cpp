@@ -146,7 +146,7 @@ TEST_F(HostileBridgeTest, BridgesThatVanishBetweenTwoCalls) {
        [] {
          fake::State().afterCall = After("GetOpenedString handle=1 kind=1", 1, [] { Unplug(0); });
        },
-       ConnectedLines("S0", "10C4", "", "", "", "") + ConnectedLines("S1") +
+       ConnectedLines("S0", fake::kVendorId, "", "", "", "") + ConnectedLines("S1") +
            BlockLines("S1", kFrame) + ConnectedLines("S2") + BlockLines("S2", kFrame)},
   };
   for (const Case& c : cases) {

@@ -44,17 +44,18 @@ std::string ExpectedStatusText(int64_t status);
 
 /// The five identity lines of a connection, by default those of the
 /// in-memory bridge.
-std::string IdentityLines(const std::string& vendorId = "10C4",
-                          const std::string& productId = "EA80", const std::string& path = "fake/0",
-                          const std::string& manufacturer = "Maker",
-                          const std::string& product = "Bridge");
+std::string IdentityLines(const std::string& vendorId = fake::kVendorId,
+                          const std::string& productId = fake::kProductId,
+                          const std::string& path = fake::kPath,
+                          const std::string& manufacturer = fake::kManufacturer,
+                          const std::string& product = fake::kProduct);
 
 /// The six lines of a connection: the identity, then "Connected to".
-std::string ConnectedLines(const std::string& serial, const std::string& vendorId = "10C4",
-                           const std::string& productId = "EA80",
-                           const std::string& path = "fake/0",
-                           const std::string& manufacturer = "Maker",
-                           const std::string& product = "Bridge");
+std::string ConnectedLines(const std::string& serial, const std::string& vendorId = fake::kVendorId,
+                           const std::string& productId = fake::kProductId,
+                           const std::string& path = fake::kPath,
+                           const std::string& manufacturer = fake::kManufacturer,
+                           const std::string& product = fake::kProduct);
 
 /// The five-line report of one block.
 std::string BlockLines(const std::string& serial, const std::vector<uint8_t>& bytes);

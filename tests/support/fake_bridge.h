@@ -27,13 +27,20 @@ struct Read {
   std::optional<uint32_t> reportedCount;  // a count other than bytes.size()
 };
 
+/// The identity strings of every bridge unless a test gives others.
+inline constexpr const char* kVendorId = "10C4";
+inline constexpr const char* kProductId = "EA80";
+inline constexpr const char* kPath = "fake/0";
+inline constexpr const char* kManufacturer = "Maker";
+inline constexpr const char* kProduct = "Bridge";
+
 struct Bridge {
   std::string serial;
-  std::map<uint32_t, std::string> strings{{HID_UART_GET_VID_STR, "10C4"},
-                                          {HID_UART_GET_PID_STR, "EA80"},
-                                          {HID_UART_GET_PATH_STR, "fake/0"},
-                                          {HID_UART_GET_MANUFACTURER_STR, "Maker"},
-                                          {HID_UART_GET_PRODUCT_STR, "Bridge"}};
+  std::map<uint32_t, std::string> strings{{HID_UART_GET_VID_STR, kVendorId},
+                                          {HID_UART_GET_PID_STR, kProductId},
+                                          {HID_UART_GET_PATH_STR, kPath},
+                                          {HID_UART_GET_MANUFACTURER_STR, kManufacturer},
+                                          {HID_UART_GET_PRODUCT_STR, kProduct}};
   uint8_t partNumber = 10;
   uint8_t version = 1;
   // Read-back values; unset means what was written.
