@@ -14,20 +14,6 @@ std::string WorkPath(const std::string& name) {
   return std::string(KESTRUNE_RELIABILITY_WORK_DIR) + "/" + name;
 }
 
-process::Stream StreamOf(Output output) {
-  switch (output) {
-    case Output::kClosed:
-      return process::Stream::kClosed;
-    case Output::kDevFull:
-      return process::Stream::kDevFull;
-    case Output::kPipe:
-      return process::Stream::kPipe;
-    case Output::kFile:
-      break;
-  }
-  return process::Stream::kFile;
-}
-
 }  // namespace
 
 Child Start(const Options& options) {
@@ -43,7 +29,7 @@ Child Start(const Options& options) {
   launch.arguments = {KESTRUNE_PROGRAM};
   launch.scenario = std::string(KESTRUNE_RELIABILITY_SCENARIOS) + "/" + options.scenario;
   launch.callLog = child.callLog;
-  launch.output = StreamOf(options.output);
+  launch.output = options.output;
   launch.outputFile = child.outputFile;
   launch.error = options.closeStdinAndStderr ? process::Stream::kClosed : process::Stream::kFile;
   launch.errorFile = child.errorFile;

@@ -16,12 +16,9 @@ using process::KilledBy;
 using process::ReadAll;
 using process::ReadFile;
 
-enum class Output {
-  kFile,     // a regular file, Child::outputFile
-  kClosed,   // descriptor 1 not open at all
-  kDevFull,  // /dev/full: every write fails with ENOSPC
-  kPipe,     // a pipe whose read end the test holds (Child::pipe)
-};
+/// Where the program's standard output goes: kFile (Child::outputFile),
+/// kClosed, kDevFull or kPipe (Child::pipe).
+using Output = process::Stream;
 
 struct Options {
   std::string name;      // names the files of this run in the work folder

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "library/connection.h"
 #include "modes/sweep.h"
 
@@ -29,38 +31,24 @@ std::string Sweep() {
 }
 
 std::string ExpectedStatusText(int64_t status) {
-  switch (status) {
-    case 0x00:
-      return "Success";
-    case 0x01:
-      return "Device not found";
-    case 0x02:
-      return "Invalid handle";
-    case 0x03:
-      return "Invalid device object";
-    case 0x04:
-      return "Invalid parameter";
-    case 0x05:
-      return "Invalid request length";
-    case 0x10:
-      return "Read error";
-    case 0x11:
-      return "Write error";
-    case 0x12:
-      return "Read timed out";
-    case 0x13:
-      return "Write timed out";
-    case 0x14:
-      return "Device I/O failed";
-    case 0x15:
-      return "Device access error";
-    case 0x16:
-      return "Device not supported";
-    case 0xFF:
-      return "Unknown error";
-    default:
-      return "Unknown status";
-  }
+  static const std::map<int64_t, std::string> kKnown = {
+      {0x00, "Success"},
+      {0x01, "Device not found"},
+      {0x02, "Invalid handle"},
+      {0x03, "Invalid device object"},
+      {0x04, "Invalid parameter"},
+      {0x05, "Invalid request length"},
+      {0x10, "Read error"},
+      {0x11, "Write error"},
+      {0x12, "Read timed out"},
+      {0x13, "Write timed out"},
+      {0x14, "Device I/O failed"},
+      {0x15, "Device access error"},
+      {0x16, "Device not supported"},
+      {0xFF, "Unknown error"},
+  };
+  const auto found = kKnown.find(status);
+  return found == kKnown.end() ? "Unknown status" : found->second;
 }
 
 std::string IdentityLines(const std::string& vendorId, const std::string& productId,
