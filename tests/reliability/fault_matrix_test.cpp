@@ -34,38 +34,16 @@ enum class Step {
   kClose,
 };
 
+// Named in the order of Step.
 const char* StepName(Step step) {
-  switch (step) {
-    case Step::kLibraryVersion:
-      return "LibraryVersion";
-    case Step::kHidLibraryVersion:
-      return "HidLibraryVersion";
-    case Step::kCount:
-      return "Count";
-    case Step::kSerialFetch:
-      return "SerialFetch";
-    case Step::kLookupCount:
-      return "LookupCount";
-    case Step::kLookupSerial:
-      return "LookupSerial";
-    case Step::kOpen:
-      return "Open";
-    case Step::kPartNumber:
-      return "PartNumber";
-    case Step::kSetSetting:
-      return "SetSetting";
-    case Step::kGetSetting:
-      return "GetSetting";
-    case Step::kSetTimeouts:
-      return "SetTimeouts";
-    case Step::kIdentityString:
-      return "IdentityString";
-    case Step::kRead:
-      return "Read";
-    case Step::kClose:
-      return "Close";
-  }
-  return "?";
+  static const char* const kNames[] = {"LibraryVersion", "HidLibraryVersion",
+                                       "Count",          "SerialFetch",
+                                       "LookupCount",    "LookupSerial",
+                                       "Open",           "PartNumber",
+                                       "SetSetting",     "GetSetting",
+                                       "SetTimeouts",    "IdentityString",
+                                       "Read",           "Close"};
+  return kNames[static_cast<int>(step)];
 }
 
 const std::vector<uint8_t> kFirstFrame = {0x12, 0x34, 0x56, 0x78, 0x9A};
