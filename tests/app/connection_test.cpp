@@ -114,7 +114,8 @@ TEST_F(ConnectBySerialTest, AFailedStringNeverShowsAnEarlierBridgesValue) {
   bool connected = false;
   Connect("S0", &connected);
   ASSERT_TRUE(connected);
-  EXPECT_EQ(Connect("S1", &connected), harness::ConnectedLines("S1", "", "", "", "", ""));
+  EXPECT_EQ(Connect("S1", &connected),
+            harness::ConnectedLines("S1", harness::IdentityLines("", "", "", "", "")));
 }
 
 TEST_F(ConnectBySerialTest, HostileStringsAreCutToTheirBufferAndEscaped) {

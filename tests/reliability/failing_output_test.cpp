@@ -119,15 +119,10 @@ TEST(FailingOutput, ABrokenPipeEndsTheRunByItsSignal) {
   // The reader goes once the first bridge is connected: what it got is the
   // start of the full output, in whole lines.
   child = runner::Start({"reader-leaves", "sweep.scenario", Output::kPipe});
-  std::string got;
-  char chunk[256];
-  while (got.find("Connected to S1\n") == std::string::npos) {
-    const ssize_t n = read(child.pipe, chunk, sizeof chunk);
-    if (n <= 0) {
-      break;
-    }
-    got.append(chunk, static_cast<size_t>(n));
-  }
+  const std::string got = runner::ReadUntil(
+      child.pipe,
+      [](const std::string& text) { return text.find("Connected to S1\n") != std::string::npos; },
+      256);
   close(child.pipe);
   status = runner::Wait(child);
   EXPECT_TRUE(runner::KilledBy(status, SIGPIPE) || runner::ExitedWithZero(status))
@@ -147,18 +142,10 @@ TEST(FailingOutput, OtherStandardStreamsClosedLeaveTheOutputWhole) {
 
 TEST(FailingOutput, ASlowReaderLosesNothing) {
   const runner::Child child = runner::Start({"slow-reader", "big-stream.scenario", Output::kPipe});
-  std::string got;
-  char chunk[4096];
-  for (;;) {
-    // Slower than the program writes, so that the pipe fills and the
-    // program waits in its writes.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const ssize_t n = read(child.pipe, chunk, sizeof chunk);
-    if (n <= 0) {
-      break;
-    }
-    got.append(chunk, static_cast<size_t>(n));
-  }
+  // Slower than the program writes, so that the pipe fills and the program
+  // waits in its writes.
+  const std::string got =
+      runner::ReadUntil(child.pipe, nullptr, 4096, std::chrono::milliseconds(2));
   close(child.pipe);
   const int status = runner::Wait(child);
   EXPECT_TRUE(runner::ExitedWithZero(status)) << runner::Describe(status);

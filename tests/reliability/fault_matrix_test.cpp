@@ -160,7 +160,8 @@ std::string ExpectedFirstBridgeLines(Step step, HID_UART_STATUS status) {
       std::string fields[] = {fake::kVendorId, fake::kProductId, fake::kProduct,
                               fake::kManufacturer, fake::kPath};
       fields[FailingIdentityCall(status) - 1].clear();
-      return ConnectedLines("S1", fields[0], fields[1], fields[4], fields[3], fields[2]) +
+      return ConnectedLines("S1", harness::IdentityLines(fields[0], fields[1], fields[4], fields[3],
+                                                         fields[2])) +
              BlockLines("S1", kFirstFrame);
     }
     case Step::kRead:

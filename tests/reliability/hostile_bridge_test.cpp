@@ -21,6 +21,7 @@ using harness::AddBridge;
 using harness::BlockLines;
 using harness::ConnectedLines;
 using harness::CountLine;
+using harness::IdentityLines;
 using harness::Shown;
 using harness::Sweep;
 
@@ -61,9 +62,10 @@ TEST_F(HostileBridgeTest, StringsWithNoEndAreCutWithinTheirBuffer) {
   const auto& s = bridge.strings;
   const std::string expected =
       CountLine(1) +
-      ConnectedLines(serial, s.at(HID_UART_GET_VID_STR), s.at(HID_UART_GET_PID_STR),
-                     s.at(HID_UART_GET_PATH_STR), s.at(HID_UART_GET_MANUFACTURER_STR),
-                     s.at(HID_UART_GET_PRODUCT_STR)) +
+      ConnectedLines(serial,
+                     IdentityLines(s.at(HID_UART_GET_VID_STR), s.at(HID_UART_GET_PID_STR),
+                                   s.at(HID_UART_GET_PATH_STR), s.at(HID_UART_GET_MANUFACTURER_STR),
+                                   s.at(HID_UART_GET_PRODUCT_STR))) +
       BlockLines(serial, kFrame);
   EXPECT_EQ(Sweep(), expected);
   EXPECT_EQ(Shown(serial), std::string(250, 'S') + "\\x1B[2J\\x07\\x7FTTT")
@@ -90,7 +92,8 @@ TEST_F(HostileBridgeTest, FailingStringCallsThatStillWriteAreHandledAsFailures) 
   fake::Bridge& connected = AddBridge("S1");
   connected.failures["GetOpenedString"] = HID_UART_DEVICE_IO_FAILED;
   connected.junkOnFailure = junk;
-  EXPECT_EQ(Sweep(), CountLine(2) + ConnectedLines("S1", junk, junk, junk, junk, junk));
+  EXPECT_EQ(Sweep(),
+            CountLine(2) + ConnectedLines("S1", IdentityLines(junk, junk, junk, junk, junk)));
   EXPECT_TRUE(fake::CallsStartingWith("Open index=0").empty());
 }
 
@@ -106,7 +109,8 @@ TEST_F(HostileBridgeTest, ControlBytesAreEscapedWhileSerialsAreMatchedRaw) {
   bridge.reads = {{HID_UART_READ_TIMED_OUT, kFrame, {}}};
   const auto& s = bridge.strings;
   EXPECT_EQ(Sweep(), CountLine(1) +
-                         ConnectedLines(everyByte, s.at(1), s.at(2), s.at(3), s.at(5), s.at(6)) +
+                         ConnectedLines(everyByte, IdentityLines(s.at(1), s.at(2), s.at(3), s.at(5),
+                                                                 s.at(6))) +
                          BlockLines(everyByte, kFrame));
 
   // "A\x01" and the literal text A\x01 print alike, but each visit opens its
@@ -146,7 +150,7 @@ TEST_F(HostileBridgeTest, BridgesThatVanishBetweenTwoCalls) {
        [] {
          fake::State().afterCall = After("GetOpenedString handle=1 kind=1", 1, [] { Unplug(0); });
        },
-       ConnectedLines("S0", fake::kVendorId, "", "", "", "") + ConnectedLines("S1") +
+       ConnectedLines("S0", IdentityLines(fake::kVendorId, "", "", "", "")) + ConnectedLines("S1") +
            BlockLines("S1", kFrame) + ConnectedLines("S2") + BlockLines("S2", kFrame)},
   };
   for (const Case& c : cases) {

@@ -85,15 +85,8 @@ TEST_P(InterruptedRun, ToAPipeThatIsFull) {
   const int signal = GetParam();
   const runner::Child child = runner::Start(
       {"signal-" + std::to_string(signal) + "-pipe", "endless-stream.scenario", Output::kPipe});
-  std::string output;
-  char chunk[4096];
-  while (Reports(output) < kReportsBeforeTheSignal) {
-    const ssize_t n = read(child.pipe, chunk, sizeof chunk);
-    if (n <= 0) {
-      break;
-    }
-    output.append(chunk, static_cast<size_t>(n));
-  }
+  std::string output = runner::ReadUntil(
+      child.pipe, [](const std::string& got) { return Reports(got) >= kReportsBeforeTheSignal; });
   // Stop reading until the pipe is full and the program waits in a write,
   // then stop the program there.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));

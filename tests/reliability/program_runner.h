@@ -15,6 +15,7 @@ using process::ExitedWithZero;
 using process::KilledBy;
 using process::ReadAll;
 using process::ReadFile;
+using process::ReadUntil;
 
 /// Where the program's standard output goes: kFile (Child::outputFile),
 /// kClosed, kDevFull or kPipe (Child::pipe).

@@ -152,22 +152,6 @@ std::string WriteScenario(const Options& options, std::uint64_t bytes) {
   return path;
 }
 
-// The program with both its outputs through pipes, and no call log, which
-// would fill the disk in a long run.
-process::Child Start(const Options& options, const std::string& scenario) {
-  process::Launch launch;
-  launch.arguments = {options.program};
-  launch.scenario = scenario;
-  launch.output = process::Stream::kPipe;
-  launch.error = process::Stream::kPipe;
-  const process::Child child = process::Start(launch);
-  if (child.pid < 0) {
-    std::perror("soak_check: cannot start the program");
-    std::exit(2);
-  }
-  return child;
-}
-
 // Late growth of resident memory beyond the margin, or an explanation of why
 // there are too few samples to tell.
 std::string MemoryVerdict(const std::vector<std::uint64_t>& samples, std::uint64_t marginKib,
@@ -190,8 +174,15 @@ int main(int argc, char** argv) {
   const std::uint64_t bytes = options.rate * options.seconds;
   const std::string scenario = WriteScenario(options, bytes);
 
-  const process::Child child = Start(options, scenario);
+  // Both outputs through pipes, and no call log: a long run's would fill the
+  // disk.
+  process::Launch launch;
+  launch.arguments = {options.program};
+  launch.scenario = scenario;
+  launch.output = launch.error = process::Stream::kPipe;
+  const process::Child child = process::Start(launch);
   const pid_t pid = child.pid;
+  if (pid < 0) Usage("cannot start the program");
   SoakCheck checker(options.seed, bytes);
   std::string errorText;
   std::vector<std::uint64_t> samples;

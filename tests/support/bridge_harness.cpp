@@ -59,11 +59,8 @@ std::string IdentityLines(const std::string& vendorId, const std::string& produc
          "\nManufacturer = " + Shown(manufacturer) + "\nProduct = " + Shown(product) + "\n";
 }
 
-std::string ConnectedLines(const std::string& serial, const std::string& vendorId,
-                           const std::string& productId, const std::string& path,
-                           const std::string& manufacturer, const std::string& product) {
-  return IdentityLines(vendorId, productId, path, manufacturer, product) + "Connected to " +
-         Shown(serial) + "\n";
+std::string ConnectedLines(const std::string& serial, const std::string& identity) {
+  return identity + "Connected to " + Shown(serial) + "\n";
 }
 
 std::string BlockLines(const std::string& serial, const std::vector<uint8_t>& bytes) {

@@ -51,11 +51,8 @@ std::string IdentityLines(const std::string& vendorId = fake::kVendorId,
                           const std::string& product = fake::kProduct);
 
 /// The six lines of a connection: the identity, then "Connected to".
-std::string ConnectedLines(const std::string& serial, const std::string& vendorId = fake::kVendorId,
-                           const std::string& productId = fake::kProductId,
-                           const std::string& path = fake::kPath,
-                           const std::string& manufacturer = fake::kManufacturer,
-                           const std::string& product = fake::kProduct);
+std::string ConnectedLines(const std::string& serial,
+                           const std::string& identity = IdentityLines());
 
 /// The five-line report of one block.
 std::string BlockLines(const std::string& serial, const std::vector<uint8_t>& bytes);

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -183,17 +184,22 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-std::string ReadAll(int fd) {
+std::string ReadAll(int fd) { return ReadUntil(fd, nullptr); }
+
+std::string ReadUntil(int fd, const std::function<bool(const std::string&)>& enough,
+                      std::size_t chunk, std::chrono::milliseconds pause) {
   std::string text;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
+  std::vector<char> buffer(chunk);
+  while (!enough || !enough(text)) {
+    std::this_thread::sleep_for(pause);
+    const ssize_t got = read(fd, buffer.data(), buffer.size());
     if (got > 0) {
-      text.append(chunk, static_cast<size_t>(got));
+      text.append(buffer.data(), static_cast<size_t>(got));
     } else if (got == 0 || errno != EINTR) {
-      return text;
+      break;
     }
   }
+  return text;
 }
 
 std::optional<unsigned long long> ResidentKib(pid_t pid) {

@@ -8,6 +8,9 @@
 
 #include <sys/types.h>
 
+#include <chrono>
+#include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +69,11 @@ std::string ReadFile(const std::string& path);
 
 /// Everything still to come from a descriptor, up to its end.
 std::string ReadAll(int fd);
+
+/// What comes from a descriptor, at most chunk bytes a read and each read
+/// after pause, until all read so far is enough or the descriptor ends.
+std::string ReadUntil(int fd, const std::function<bool(const std::string&)>& enough,
+                      std::size_t chunk = 4096, std::chrono::milliseconds pause = {});
 
 /// Resident memory of a process in KiB; nullopt once it is gone or a zombie.
 std::optional<unsigned long long> ResidentKib(pid_t pid);
