@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -21,35 +22,30 @@ using runner::Output;
 
 const std::vector<uint8_t> kTag = {0x12, 0x34, 0x56, 0x78, 0x9A};
 
-// The call log without reads that only waited out the time-out: how many of
-// those come depends on timing, not on the program.
-std::string CallsThatMatter(const std::string& log) {
+// The lines of a call log that keep accepts, each with its line end.
+std::string LinesWhere(const std::string& log, bool (*keep)(const std::string& line)) {
   std::string kept;
-  size_t start = 0;
-  while (start < log.size()) {
-    const size_t end = log.find('\n', start);
+  for (size_t start = 0, end = 0; start < log.size(); start = end + 1) {
+    end = std::min(log.find('\n', start), log.size());
     const std::string line = log.substr(start, end - start);
-    if (line.find("-> 0x12 numBytesRead=0") == std::string::npos) {
+    if (keep(line)) {
       kept += line + "\n";
     }
-    start = end == std::string::npos ? log.size() : end + 1;
   }
   return kept;
 }
 
+// The call log without reads that only waited out the time-out: how many of
+// those come depends on timing, not on the program.
+std::string CallsThatMatter(const std::string& log) {
+  return LinesWhere(log, [](const std::string& line) {
+    return line.find("-> 0x12 numBytesRead=0") == std::string::npos;
+  });
+}
+
 // Every line of the call log is one the simulated library wrote.
 std::string ForeignLines(const std::string& log) {
-  std::string foreign;
-  size_t start = 0;
-  while (start < log.size()) {
-    const size_t end = log.find('\n', start);
-    const std::string line = log.substr(start, end - start);
-    if (line.rfind("HidUart_", 0) != 0) {
-      foreign += line + "\n";
-    }
-    start = end == std::string::npos ? log.size() : end + 1;
-  }
-  return foreign;
+  return LinesWhere(log, [](const std::string& line) { return line.rfind("HidUart_", 0) != 0; });
 }
 
 struct Reference {
