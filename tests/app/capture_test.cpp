@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -41,24 +42,36 @@ Bytes Join(Bytes a, const Bytes& b) {
 fake::Read Quiet() { return {HID_UART_READ_TIMED_OUT, {}, {}}; }
 fake::Read Got(Bytes bytes) { return {HID_UART_READ_TIMED_OUT, std::move(bytes), {}}; }
 
-// Resets the in-memory library to one bridge S1 with these reads, connected
-// through ConnectBySerial (its lines not kept). Returns whether it connected.
-bool ConnectScripted(const std::deque<fake::Read>& reads) {
+// Connects one bridge S1 with these reads and steps a reader of it on the
+// test's thread, each read taking readTime on the capture's clock, until a
+// read fails or the reads run out; then `end` ends the capture, told whether
+// the last read failed. Returns what the reader printed.
+std::string Stepped(const std::deque<fake::Read>& reads, ReaderOptions options,
+                    milliseconds readTime, const std::function<void(Capture&, bool)>& end) {
   fake::Reset();
   fake::AddBridge("S1", reads);
   testing::internal::CaptureStdout();
   const bool connected = ConnectBySerial("S1");
   testing::internal::GetCapturedStdout();
-  return connected;
+  EXPECT_TRUE(connected);
+  CaptureClock::time_point now{};
+  options.capture.now = [&now] { return now; };
+  // The reader keeps a reference to its options.
+  BridgeReader reader(ConnectedDevice.handle, "S1", options);
+  testing::internal::CaptureStdout();
+  bool failed = false;
+  while (!failed && !fake::State().bridges[0].reads.empty()) {
+    now += readTime;
+    failed = !reader.Step();
+  }
+  end(reader.capture(), failed);
+  return testing::internal::GetCapturedStdout();
 }
 
-// Options for a capture whose clock reads `now`, which the test moves on.
-CaptureOptions ClockedOptions(milliseconds gap, milliseconds dedupe,
-                              const CaptureClock::time_point& now) {
-  CaptureOptions options;
-  options.frameGap = gap;
-  options.dedupe = dedupe;
-  options.now = [&now] { return now; };
+ReaderOptions Framed(milliseconds gap, milliseconds dedupe) {
+  ReaderOptions options;
+  options.capture.frameGap = gap;
+  options.capture.dedupe = dedupe;
   return options;
 }
 
@@ -71,35 +84,24 @@ struct Case {
   milliseconds dedupe{0};
 };
 
-// Steps a reader one read at a time on the test's thread, each read taking
-// kReadTime on the capture's clock, and compares the blocks it reported.
+// The blocks a reader reports; a stop at the end reports what is pending.
 void ExpectBlocks(const Case& c) {
   SCOPED_TRACE(c.name);
-  ASSERT_TRUE(ConnectScripted(c.reads));
-
-  CaptureClock::time_point now{};
-  // The reader keeps a reference to its options.
-  ReaderOptions options;
-  options.capture = ClockedOptions(c.gap, c.dedupe, now);
-  BridgeReader reader(ConnectedDevice.handle, "S1", options);
-  testing::internal::CaptureStdout();
   bool failed = false;
-  while (!fake::State().bridges[0].reads.empty() && !failed) {
-    now += kReadTime;
-    failed = !reader.Step();
-  }
-  if (!failed) {
-    reader.capture().Flush();
-  }
-  const std::string output = testing::internal::GetCapturedStdout();
-
+  const std::string output =
+      Stepped(c.reads, Framed(c.gap, c.dedupe), kReadTime, [&failed](Capture& capture, bool last) {
+        failed = last;
+        if (!failed) {
+          capture.Flush();
+        }
+        EXPECT_FALSE(capture.Pending());
+      });
   std::string expected;
   for (const Bytes& block : c.blocks) {
     expected += harness::BlockLines("S1", block);
   }
   EXPECT_EQ(output, expected);
   EXPECT_EQ(failed, c.failed);
-  EXPECT_EQ(reader.capture().Pending(), false);
 }
 
 // With a gap, a read that brings bytes starts the gathering, the next quiet
@@ -319,24 +321,13 @@ TEST(BridgeReader, DedupeLeavesOutATagHeldInTheFieldAndTellsItsRepeatsWhenItLeav
   };
   for (const DedupeCase& c : cases) {
     SCOPED_TRACE(c.name);
-    ASSERT_TRUE(ConnectScripted(c.reads));
-
-    CaptureClock::time_point now{};
-    // The reader keeps a reference to its options.
-    ReaderOptions options;
-    options.capture = ClockedOptions(c.gap, c.dedupe, now);
+    ReaderOptions options = Framed(c.gap, c.dedupe);
     options.tellDisconnection = true;
-    BridgeReader reader(ConnectedDevice.handle, "S1", options);
     SetOutputFormat(OutputFormat::kJsonLines);
-    testing::internal::CaptureStdout();
-    bool readable = true;
-    while (readable && !fake::State().bridges[0].reads.empty()) {
-      now += kReadTime;
-      readable = reader.Step();
-    }
-    reader.capture().Finish();
-    reader.capture().Finish();
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string output = Stepped(c.reads, options, kReadTime, [](Capture& capture, bool) {
+      capture.Finish();
+      capture.Finish();
+    });
     SetOutputFormat(OutputFormat::kHuman);
     EXPECT_EQ(ReportedEvents(output), c.events) << output;
     // The hold is told before the disconnection that ended it.
@@ -382,18 +373,9 @@ TEST(BridgeReader, ASilentReaderIsToldOnceAndAgainWhenItDelivers) {
     for (const char* read = c.reads; *read != '\0'; ++read) {
       reads.push_back(*read == 'B' ? Got({0x12, 0x34}) : Quiet());
     }
-    ASSERT_TRUE(ConnectScripted(reads));
-    CaptureClock::time_point now{};
-    ReaderOptions options;
-    options.capture = ClockedOptions(milliseconds(20), milliseconds(0), now);
+    ReaderOptions options = Framed(milliseconds(20), milliseconds(0));
     options.silentAfter = std::chrono::seconds(c.silentAfterSeconds);
-    BridgeReader reader(ConnectedDevice.handle, "S1", options);
-    testing::internal::CaptureStdout();
-    while (!fake::State().bridges[0].reads.empty()) {
-      now += milliseconds(250);
-      reader.Step();
-    }
-    const std::string output = testing::internal::GetCapturedStdout();
+    const std::string output = Stepped(reads, options, milliseconds(250), [](Capture&, bool) {});
     std::vector<std::string> lines;
     const std::regex line(R"re((Silent|Delivering again): [^\n]*)re");
     for (auto match = std::sregex_iterator(output.begin(), output.end(), line);
