@@ -4,15 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "hid_uart_values.h"
 #include "output/events.h"
 
 ConnectedDeviceRecord ConnectedDevice{};
 
 namespace {
-
-constexpr hiduart::UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS, HID_UART_NO_PARITY,
-                                            HID_UART_SHORT_STOP_BIT, HID_UART_NO_FLOW_CONTROL};
 
 // Identity strings in the order they are fetched.
 struct IdentityField {
@@ -93,8 +89,9 @@ bool ConnectBySerial(const char* serial, ConnectedDeviceRecord& device) {
     return CloseAndReportError(serial, device.handle, status);
   }
   status =
-      HidUart_SetUartConfig(device.handle, kLineSetting.baudRate, kLineSetting.dataBits,
-                            kLineSetting.parity, kLineSetting.stopBits, kLineSetting.flowControl);
+      HidUart_SetUartConfig(device.handle, kConnectionLineSetting.baudRate,
+                            kConnectionLineSetting.dataBits, kConnectionLineSetting.parity,
+                            kConnectionLineSetting.stopBits, kConnectionLineSetting.flowControl);
   if (status != HID_UART_SUCCESS) {
     return CloseAndReportError(serial, device.handle, status);
   }
@@ -107,7 +104,7 @@ bool ConnectBySerial(const char* serial, ConnectedDeviceRecord& device) {
   if (status != HID_UART_SUCCESS) {
     return CloseAndReportFailure(serial, device.handle, status);
   }
-  if (readBack != kLineSetting) {
+  if (readBack != kConnectionLineSetting) {
     return CloseAndReportFailure(serial, device.handle, HID_UART_INVALID_PARAMETER);
   }
   status = HidUart_SetTimeouts(device.handle, static_cast<uint32_t>(kConnectionReadTimeout.count()),

@@ -7,7 +7,14 @@
 #include <cstdint>
 
 #include "hid_uart.h"
+#include "hid_uart_values.h"
 #include "output/events.h"
+
+/// The line setting every connection writes and reads back: 9600 baud, 8
+/// data bits, no parity, one stop bit, no flow control.
+constexpr hiduart::UartSetting kConnectionLineSetting{9600, HID_UART_EIGHT_DATA_BITS,
+                                                      HID_UART_NO_PARITY, HID_UART_SHORT_STOP_BIT,
+                                                      HID_UART_NO_FLOW_CONTROL};
 
 /// The time-outs a connection sets: a read's in milliseconds, and the write
 /// time-out, which every later change of the read time-out keeps.

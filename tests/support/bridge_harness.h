@@ -21,11 +21,8 @@ namespace harness {
 using fake::AddBridge;
 using reports::Shown;
 
-/// The line setting every connection writes: 9600 baud, 8 data bits, no
-/// parity, one stop bit, no flow control.
-inline constexpr hiduart::UartSetting kLineSetting{9600, HID_UART_EIGHT_DATA_BITS,
-                                                   HID_UART_NO_PARITY, HID_UART_SHORT_STOP_BIT,
-                                                   HID_UART_NO_FLOW_CONTROL};
+/// The line setting every connection writes.
+inline constexpr hiduart::UartSetting kLineSetting = kConnectionLineSetting;
 
 /// The version lines for the in-memory bridge's default versions.
 extern const char* const kVersionLines;
