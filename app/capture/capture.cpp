@@ -2,7 +2,6 @@
 #include "capture/capture.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "output/events.h"
@@ -23,67 +22,47 @@ Capture::Capture(HID_UART_DEVICE handle, std::string serial, const CaptureOption
       serial_(std::move(serial)),
       options_(options),
       readBuffer_(std::make_unique<uint8_t[]>(kReadBufferSize)),
-      pending_(std::make_unique<uint8_t[]>(kMaxBlockSize)) {}
+      framer_([this](const uint8_t* bytes, uint32_t count, const BlockMoment& moment) {
+        Report(bytes, count, moment);
+      }) {
+  if (options_.dedupe.count() > 0) {
+    repeats_ = std::make_unique<RepeatFilter>(options_.dedupe,
+                                              [this](const EndedHold& hold) { TellHold(hold); });
+  }
+}
 
 CaptureClock::time_point Capture::Now() const {
   return options_.now ? options_.now() : CaptureClock::now();
 }
 
-Capture::Moment Capture::MomentNow() const {
-  return Moment{std::chrono::system_clock::now(), Now()};
+BlockMoment Capture::MomentNow() const {
+  return BlockMoment{std::chrono::system_clock::now(), Now()};
 }
 
-bool Capture::Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at) {
-  if (!previous_) {
-    previous_ = std::make_unique<uint8_t[]>(kMaxBlockSize);
-  } else if (count == previousSize_ && std::memcmp(bytes, previous_.get(), count) == 0 &&
-             at - previousAt_ < options_.dedupe) {
-    previousAt_ = at;
-    return true;
-  }
-  std::memcpy(previous_.get(), bytes, count);
-  previousSize_ = count;
-  previousAt_ = at;
-  return false;
-}
-
-void Capture::Report(const uint8_t* bytes, uint32_t count, const Moment& moment) {
-  if (options_.dedupe.count() > 0) {
-    // The previous block is still what was held until Repeats says
-    // otherwise.
-    const bool same =
-        previous_ && count == previousSize_ && std::memcmp(bytes, previous_.get(), count) == 0;
-    if (!same || moment.at - previousAt_ >= options_.dedupe) {
-      EndHold();
-    }
-    if (Repeats(bytes, count, moment.at)) {
-      ++repeats_;
-      return;
-    }
-    reportedMoment_ = moment;
+void Capture::Report(const uint8_t* bytes, uint32_t count, const BlockMoment& moment) {
+  if (repeats_ && repeats_->Repeats(bytes, count, moment)) {
+    return;
   }
   EmitBlock(BlockEvent{serial_.c_str(), bytes, count, moment.shown, options_.timestamps});
 }
 
-void Capture::EndHold() {
-  if (repeats_ == 0) {
-    return;
-  }
-  EmitHeld(HeldEvent{serial_.c_str(), previous_.get(), previousSize_, reportedMoment_.shown,
-                     repeats_, previousAt_ - reportedMoment_.at});
-  repeats_ = 0;
+void Capture::TellHold(const EndedHold& hold) {
+  EmitHeld(HeldEvent{serial_.c_str(), hold.bytes, hold.count, hold.reported.shown, hold.repeats,
+                     hold.held});
 }
 
 void Capture::Finish() {
   Flush();
-  EndHold();
+  if (repeats_) {
+    repeats_->End();
+  }
 }
 
 Capture::Outcome Capture::Read(uint32_t request) {
   request = std::clamp<uint32_t>(request, 1, kReadBufferSize);
   // A block still gathering may yet repeat the held one: it decides.
-  if (repeats_ > 0 && pendingSize_ == 0 && Now() - previousAt_ >= options_.dedupe) {
-    EndHold();
+  if (repeats_ && !framer_.Pending()) {
+    repeats_->EndIfOver(Now());
   }
   // Zeroed before every read, so that a library claiming more bytes than it
   // placed shows zeros, never bytes of an earlier read as if they had just
@@ -101,31 +80,13 @@ Capture::Outcome Capture::Read(uint32_t request) {
   if (count == 0) {
     return Outcome::kQuiet;
   }
-  const Moment moment = MomentNow();
+  const BlockMoment moment = MomentNow();
   if (options_.frameGap.count() <= 0) {
     Report(readBuffer_.get(), count, moment);
-    return Outcome::kBytes;
-  }
-  uint32_t taken = 0;
-  while (taken < count) {
-    if (pendingSize_ == 0) {
-      pendingMoment_ = moment;
-    }
-    const uint32_t part = std::min(Room(), count - taken);
-    std::memcpy(pending_.get() + pendingSize_, readBuffer_.get() + taken, part);
-    pendingSize_ += part;
-    taken += part;
-    if (pendingSize_ == kMaxBlockSize) {
-      Flush();
-    }
+  } else {
+    framer_.Add(readBuffer_.get(), count, moment);
   }
   return Outcome::kBytes;
 }
 
-void Capture::Flush() {
-  if (pendingSize_ == 0) {
-    return;
-  }
-  Report(pending_.get(), pendingSize_, pendingMoment_);
-  pendingSize_ = 0;
-}
+void Capture::Flush() { framer_.Flush(); }

@@ -12,14 +12,12 @@
 #include <memory>
 #include <string>
 
+#include "capture/block_framer.h"
+#include "capture/repeat_filter.h"
 #include "hid_uart.h"
 
 /// The most bytes one read asks for: the size of the buffer a read fills.
 constexpr uint32_t kReadBufferSize = 1000;
-/// The largest block ever reported: framing cuts a longer one there.
-constexpr uint32_t kMaxBlockSize = 1000;
-
-using CaptureClock = std::chrono::steady_clock;
 
 struct CaptureOptions {
   /// Local time before each report's header line: when the block's first
@@ -72,28 +70,19 @@ class Capture {
   /// Reports the pending block and tells the hold, if any: the capture ends.
   void Finish();
 
-  bool Pending() const { return pendingSize_ > 0; }
+  bool Pending() const { return framer_.Pending(); }
   /// Bytes the pending block can still take before it is cut.
-  uint32_t Room() const { return kMaxBlockSize - pendingSize_; }
+  uint32_t Room() const { return framer_.Room(); }
   HID_UART_STATUS status() const { return status_; }
   HID_UART_DEVICE handle() const { return handle_; }
   const std::string& serial() const { return serial_; }
 
  private:
   CaptureClock::time_point Now() const;
-  // When a block's first bytes were read, by both clocks: the one shown and
-  // the one that measures time between blocks.
-  struct Moment {
-    std::chrono::system_clock::time_point shown;
-    CaptureClock::time_point at;
-  };
-  Moment MomentNow() const;
-  void Report(const uint8_t* bytes, uint32_t count, const Moment& moment);
-  // Whether the block repeats the previous one within the dedupe time; it
-  // becomes the previous one either way.
-  bool Repeats(const uint8_t* bytes, uint32_t count, CaptureClock::time_point at);
-  // Tells how often the block reported last was repeated, if it was.
-  void EndHold();
+  BlockMoment MomentNow() const;
+  // Reports a block, unless it repeats the one held.
+  void Report(const uint8_t* bytes, uint32_t count, const BlockMoment& moment);
+  void TellHold(const EndedHold& hold);
 
   HID_UART_DEVICE handle_;
   std::string serial_;
@@ -101,19 +90,9 @@ class Capture {
   HID_UART_STATUS status_ = HID_UART_SUCCESS;
   // What one read places.
   std::unique_ptr<uint8_t[]> readBuffer_;
-  // The pending block: less than kMaxBlockSize bytes between reads.
-  std::unique_ptr<uint8_t[]> pending_;
-  uint32_t pendingSize_ = 0;
-  // When the pending block's first bytes came.
-  Moment pendingMoment_{};
-  // With dedupe: the previous block, whether reported or not, and when its
-  // first bytes came; how many blocks were left out since the last one
-  // reported, and when that one came.
-  std::unique_ptr<uint8_t[]> previous_;
-  uint32_t previousSize_ = 0;
-  CaptureClock::time_point previousAt_{};
-  uint32_t repeats_ = 0;
-  Moment reportedMoment_{};
+  BlockFramer framer_;
+  // With dedupe only.
+  std::unique_ptr<RepeatFilter> repeats_;
 };
 
 #endif
