@@ -18,6 +18,7 @@
 #include <streambuf>
 #include <vector>
 
+#include "capture/capture.h"
 #include "hid_uart.h"
 #include "library/connection.h"
 #include "line.h"
@@ -90,8 +91,8 @@ void BM_TimedLineRead(benchmark::State& state) {
   series.minSpacing = 10'000'000;
   series.maxSpacing = 30'000'000;
   series.seed = 7;
-  const sim::CharTime c = sim::UartCharTime({9600, HID_UART_EIGHT_DATA_BITS, 0, 0, 0});
-  std::vector<std::uint8_t> buffer(1000);
+  const sim::CharTime c = sim::UartCharTime(kConnectionLineSetting);
+  std::vector<std::uint8_t> buffer(kReadBufferSize);
   sim::Line line({}, {}, {series}, c);
   sim::Nanos now = 0;
   for ([[maybe_unused]] auto _ : state) {
@@ -101,10 +102,10 @@ void BM_TimedLineRead(benchmark::State& state) {
       now = 0;
       state.ResumeTiming();
     }
-    now += 200'000'000;
+    now += std::chrono::nanoseconds(kConnectionReadTimeout).count();
     benchmark::DoNotOptimize(line.Available(now));
-    benchmark::DoNotOptimize(line.PendingArrival(1000));
-    benchmark::DoNotOptimize(line.Take(now, buffer.data(), 1000));
+    benchmark::DoNotOptimize(line.PendingArrival(kReadBufferSize));
+    benchmark::DoNotOptimize(line.Take(now, buffer.data(), kReadBufferSize));
   }
 }
 BENCHMARK(BM_TimedLineRead)->Arg(1000)->Arg(100000);

@@ -1,27 +1,43 @@
 # SPDX-License-Identifier: Apache-2.0
 # Fails when a source of the program includes a header of a room above its
-# own. Run as: cmake -DSOURCE_DIR=app -DLAYERS="modes;cli;..." -P CheckLayers.cmake
-# LAYERS lists the rooms from the top down; main.cpp stands above them all.
+# own, or a header of its own folder that names no room. Run as:
+#   cmake -DSOURCE_DIR=app -DLAYERS="modes;cli;..." -DINTERFACE="hid_uart.h;..." -P CheckLayers.cmake
+# LAYERS lists the rooms from the top down; the entry point at the top of
+# SOURCE_DIR stands above them all. INTERFACE lists the bridge interface's
+# headers, which every room may include.
 cmake_minimum_required(VERSION 3.25)
 
 file(GLOB_RECURSE sources RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.h ${SOURCE_DIR}/*.cpp)
 set(problems "")
 foreach(source IN LISTS sources)
-  if(NOT source MATCHES "^([a-z_]+)/")
-    continue()  # the entry point may use every room
-  endif()
-  set(room ${CMAKE_MATCH_1})
-  list(FIND LAYERS ${room} rank)
-  if(rank EQUAL -1)
-    string(APPEND problems "\n  ${source}: the room ${room} is not in the list of layers")
+  if(source MATCHES "^([a-z_]+)/[^/]+$")
+    set(room ${CMAKE_MATCH_1})
+    list(FIND LAYERS ${room} rank)
+    if(rank EQUAL -1)
+      string(APPEND problems "\n  ${source}: the room ${room} is not in the list of layers")
+      continue()
+    endif()
+  elseif(source MATCHES "^[^/]+$")
+    set(room "the entry point")
+    set(rank -1)
+  else()
+    string(APPEND problems "\n  ${source}: a room holds no folders")
     continue()
   endif()
-  file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^#include \"[a-z_]+/")
+  file(STRINGS ${SOURCE_DIR}/${source} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
   foreach(include IN LISTS includes)
-    string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" used "${include}")
+    string(REGEX REPLACE "^[^\"]*\"([^\"]*)\".*" "\\1" header "${include}")
+    if(header IN_LIST INTERFACE)
+      continue()
+    endif()
+    if(NOT header MATCHES "^([a-z_]+)/[^/]+$")
+      string(APPEND problems "\n  ${source}: \"${header}\" names no room (write ROOM/FILE)")
+      continue()
+    endif()
+    set(used ${CMAKE_MATCH_1})
     list(FIND LAYERS ${used} usedRank)
     if(usedRank EQUAL -1 OR usedRank LESS rank)
-      string(APPEND problems "\n  ${source}: ${include} reaches up from ${room} to ${used}")
+      string(APPEND problems "\n  ${source}: \"${header}\" reaches up from ${room} to ${used}")
     endif()
   endforeach()
 endforeach()

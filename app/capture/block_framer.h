@@ -9,11 +9,10 @@
 #include <functional>
 #include <memory>
 
+#include "text/block_value.h"
+
 /// The clock that measures time between blocks and a line's quiet.
 using CaptureClock = std::chrono::steady_clock;
-
-/// The largest block ever reported: framing cuts a longer one there.
-constexpr uint32_t kMaxBlockSize = 1000;
 
 /// When a block's first bytes were read, by both clocks: the one shown and
 /// the one that measures time between blocks.

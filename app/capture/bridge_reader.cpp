@@ -34,7 +34,7 @@ void BridgeReader::SetReadTimeout(std::chrono::milliseconds timeout) {
     return;
   }
   HidUart_SetTimeouts(capture_.handle(), static_cast<uint32_t>(timeout.count()),
-                      kConnectionWriteTimeout);
+                      static_cast<uint32_t>(kConnectionWriteTimeout.count()));
   readTimeout_ = timeout;
 }
 

@@ -108,7 +108,7 @@ bool ConnectBySerial(const char* serial, ConnectedDeviceRecord& device) {
     return CloseAndReportFailure(serial, device.handle, HID_UART_INVALID_PARAMETER);
   }
   status = HidUart_SetTimeouts(device.handle, static_cast<uint32_t>(kConnectionReadTimeout.count()),
-                               kConnectionWriteTimeout);
+                               static_cast<uint32_t>(kConnectionWriteTimeout.count()));
   if (status != HID_UART_SUCCESS) {
     return CloseAndReportFailure(serial, device.handle, status);
   }

@@ -19,7 +19,7 @@ constexpr hiduart::UartSetting kConnectionLineSetting{9600, HID_UART_EIGHT_DATA_
 /// The time-outs a connection sets: a read's in milliseconds, and the write
 /// time-out, which every later change of the read time-out keeps.
 constexpr std::chrono::milliseconds kConnectionReadTimeout{200};
-constexpr uint32_t kConnectionWriteTimeout = 2000;
+constexpr std::chrono::milliseconds kConnectionWriteTimeout{2000};
 
 /// The bridge opened last: its handle, part number and version, and the
 /// identity strings of the bridge connected last.

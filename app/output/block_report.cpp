@@ -11,8 +11,9 @@
 
 namespace {
 
-// Bytes turned into hex text per formatted print; a whole read fits in one.
+// Bytes turned into hex text per formatted print; a whole block fits in one.
 constexpr int kHexChunk = 1000;
+static_assert(kHexChunk >= static_cast<int>(kMaxBlockSize));
 
 }  // namespace
 

@@ -5,6 +5,9 @@
 
 #include <cstdint>
 
+/// The largest block ever reported: framing cuts a longer one there.
+constexpr uint32_t kMaxBlockSize = 1000;
+
 /// A block's value: its last eight bytes (fewer when it is shorter) as a
 /// big-endian 64-bit number; 0 for an empty block.
 uint64_t BlockValue(const uint8_t* bytes, int count);

@@ -77,7 +77,7 @@ std::string SettingCall(size_t handle) {
 std::string TimeoutsCall(size_t handle, std::chrono::milliseconds readTimeout) {
   return "SetTimeouts handle=" + std::to_string(handle) +
          " read=" + std::to_string(readTimeout.count()) +
-         " write=" + std::to_string(kConnectionWriteTimeout) + " -> 0x00";
+         " write=" + std::to_string(kConnectionWriteTimeout.count()) + " -> 0x00";
 }
 
 }  // namespace harness
