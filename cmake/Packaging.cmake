@@ -21,7 +21,7 @@ function(kestrune_operator_readme platform output)
     set(KESTRUNE_README_TITLE "Kestrune on Windows")
     set(KESTRUNE_COMMAND kestrune.exe)
     set(KESTRUNE_README_REFERENCE
-        "\"kestrune.exe --help\" sums up the options; this README says how to use\nthem.")
+        "\"kestrune.exe --help\" sums up the options; MANUAL.txt, beside the program,\nis the reference of every one; this README says how to use them.")
     set(KESTRUNE_README_EDITOR "a text file made with Notepad")
     set(KESTRUNE_README_SEARCH "findstr 123456789A station.log")
     set(KESTRUNE_README_PATH "...                                    where Windows lists it")
@@ -97,7 +97,19 @@ if(WIN32)
   kestrune_operator_readme(windows ${PROJECT_BINARY_DIR}/packaging/README.txt NEWLINE_STYLE CRLF)
   configure_file(${PROJECT_SOURCE_DIR}/docs/json-lines.md
                  ${PROJECT_BINARY_DIR}/packaging/json-lines.md @ONLY NEWLINE_STYLE CRLF)
+  # The manual page as plain text, for a system without man: the one
+  # reference of every option, exit status and behaviour on Windows too.
+  include(PackageDocuments)
+  find_program(KESTRUNE_GROFF groff REQUIRED)
+  execute_process(COMMAND ${KESTRUNE_GROFF} -man -Tascii -P-cbou ${KESTRUNE_MANUAL_PAGE}
+                  OUTPUT_VARIABLE manual ERROR_VARIABLE manual_errors RESULT_VARIABLE failed)
+  if(failed OR NOT manual_errors STREQUAL "")
+    message(FATAL_ERROR "groff could not render the manual page: ${manual_errors}")
+  endif()
+  string(REPLACE "\n" "\r\n" manual "${manual}")
+  file(WRITE ${PROJECT_BINARY_DIR}/packaging/MANUAL.txt "${manual}")
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt
+                ${PROJECT_BINARY_DIR}/packaging/MANUAL.txt
                 ${PROJECT_BINARY_DIR}/packaging/json-lines.md
           DESTINATION ${KESTRUNE_INSTALL_DOCDIR} COMPONENT program)
   # The program's licence, and those of the third-party code built into it
@@ -151,6 +163,7 @@ if(TARGET hid_bridge AND WIN32)
   install(TARGETS kestrune RUNTIME DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
   install(TARGETS hid_bridge RUNTIME DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
   install(FILES ${PROJECT_BINARY_DIR}/packaging/README.txt
+                ${PROJECT_BINARY_DIR}/packaging/MANUAL.txt
                 ${PROJECT_BINARY_DIR}/packaging/json-lines.md
           DESTINATION . COMPONENT open_bridge EXCLUDE_FROM_ALL)
 # cmake --install <build> --component open_bridge (Linux): the open bridge

@@ -358,7 +358,7 @@ const char* HelpText() {
       "  4  with --mqtt: it can never work as given\n"
       "  5  service install or uninstall: the service manager refused\n"
       "\n"
-      "All of it in full: the manual page (man kestrune); on Windows, README.txt\n"
+      "All of it in full: the manual page (man kestrune); on Windows, MANUAL.txt\n"
       "beside kestrune.exe.\n";
   return help.c_str();
 }

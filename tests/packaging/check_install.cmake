@@ -36,7 +36,7 @@ if(WINDOWS)
   # One flat folder: the program, the operator's README and the JSON Lines
   # reference in CR LF, the licence and those of the third-party code built
   # in.
-  expect_files(program LICENSE.txt README.txt json-lines.md ${PROGRAM}
+  expect_files(program LICENSE.txt MANUAL.txt README.txt json-lines.md ${PROGRAM}
                third-party/mosquitto-edl-v10.txt)
   # As many CRs as LFs (file(READ) would drop the CRs, so count the bytes).
   file(READ "${WORK_DIR}/program/README.txt" readme_hex HEX)
@@ -54,7 +54,7 @@ if(WINDOWS)
   expect_files(simulated_bridge ${LIBRARY})
   if(OPEN_BRIDGE)
     # A whole folder that needs no vendor library.
-    expect_files(open_bridge LICENSE.txt README.txt ${LIBRARY} json-lines.md ${PROGRAM}
+    expect_files(open_bridge LICENSE.txt MANUAL.txt README.txt ${LIBRARY} json-lines.md ${PROGRAM}
                  third-party/hidapi-LICENSE-bsd.txt third-party/mosquitto-edl-v10.txt)
   endif()
 else()

@@ -10,9 +10,10 @@ if(failed)
   message(FATAL_ERROR "cpack failed")
 endif()
 set(base kestrune-${VERSION}-windows-x64)
-set(expected_${base} LICENSE.txt README.txt json-lines.md kestrune.exe
+set(expected_${base} LICENSE.txt MANUAL.txt README.txt json-lines.md kestrune.exe
     third-party/mosquitto-edl-v10.txt)
-set(expected_${base}-open-bridge LICENSE.txt README.txt SLABHIDtoUART.dll json-lines.md kestrune.exe
+set(expected_${base}-open-bridge LICENSE.txt MANUAL.txt README.txt SLABHIDtoUART.dll json-lines.md
+    kestrune.exe
     third-party/hidapi-LICENSE-bsd.txt third-party/mosquitto-edl-v10.txt)
 file(GLOB zips RELATIVE "${WORK_DIR}" "${WORK_DIR}/*.zip")
 list(SORT zips)
