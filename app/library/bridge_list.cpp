@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "library/bridge_list.h"
 
+#include <algorithm>
+
 #include "hid_uart.h"
 #include "output/events.h"
 #include "text/device_text.h"
-
-namespace {
-
-// More serial strings than any machine can attach bridges; a library claiming
-// billions of them cannot make the program exhaust memory.
-constexpr size_t kMaxSerials = 1 << 16;
-
-}  // namespace
 
 void ReportLibraryVersions() {
   // One set of values for both libraries, not reset in between, and zero at
@@ -25,15 +19,13 @@ void ReportLibraryVersions() {
 
 std::vector<std::string> CollectSerials(uint32_t count) {
   std::vector<std::string> serials;
-  for (uint32_t index = 0; index < count; ++index) {
+  for (uint32_t index = 0; index < std::min(count, kMaxBridgeIndexes); ++index) {
     DeviceString serial{};
     if (HidUart_GetString(index, 0, 0, serial, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
       continue;
     }
     TerminateDeviceString(serial);
-    if (serials.size() < kMaxSerials) {
-      serials.emplace_back(serial);
-    }
+    serials.emplace_back(serial);
   }
   return serials;
 }

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "library/connection.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "library/bridge_list.h"
 #include "output/events.h"
 
 ConnectedDeviceRecord ConnectedDevice{};
@@ -30,7 +32,7 @@ bool FindBridge(const char* serial, uint32_t* index) {
   if (HidUart_GetNumDevices(&count, 0, 0) != HID_UART_SUCCESS) {
     return false;
   }
-  for (uint32_t i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < std::min(count, kMaxBridgeIndexes); ++i) {
     DeviceString candidate{};
     if (HidUart_GetString(i, 0, 0, candidate, HID_UART_GET_SERIAL_STR) != HID_UART_SUCCESS) {
       continue;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge_harness.h"
 #include "fake_bridge.h"
 #include "modes/listing.h"
 #include "output/events.h"
@@ -127,6 +128,23 @@ TEST(ListBridges, ACountOfBillionsListsOnlyTheFirstIndexes) {
   const std::string json = Listed(OutputFormat::kJsonLines);
   EXPECT_EQ(Count(json, "{\"event\":\"bridge\""), kMaxListedBridges);
   EXPECT_NE(json.find(",\"bridges\":4000000000}\n"), std::string::npos);
+}
+
+// A library claiming more bridges than any machine attaches (billions, say):
+// the sweep asks about the first indexes only, reads the bridge there and
+// ends, rather than asking for ever.
+TEST(SweepDevices, ACountAboveTheBoundAsksAboutTheFirstIndexesOnly) {
+  harness::Reset();
+  fake::State().claimedCount = 2 * kMaxBridgeIndexes;
+  AddBridge("S1", {fake::Read{HID_UART_SUCCESS, {0x12, 0x34}, {}}});
+  const std::string swept = harness::Sweep();
+  EXPECT_NE(swept.find("Number of connected CP2110 HID devices = " +
+                       std::to_string(2 * kMaxBridgeIndexes) + "\n"),
+            std::string::npos);
+  EXPECT_NE(swept.find(">>>[DATA FROM S1, 2 BYTE]\n"), std::string::npos);
+  // The serial strings once, then the bridge looked up again to connect it.
+  EXPECT_EQ(fake::CallsStartingWith("GetString").size(), kMaxBridgeIndexes + 1);
+  EXPECT_EQ(fake::HandleProblems(), "");
 }
 
 TEST(ListBridges, ALibraryPathIsShownWholeWithItsControlBytesEscaped) {
