@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "broker/mqtt_publisher.h"
 #include "cli/arguments.h"
-#include "output/mqtt_publisher.h"
 
 /// Where the user name and password are looked for when no file is given.
 constexpr const char* kMqttUserVariable = "KESTRUNE_MQTT_USERNAME";

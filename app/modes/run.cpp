@@ -6,12 +6,12 @@
 #include <string>
 #include <utility>
 
+#include "broker/mqtt_publisher.h"
 #include "cli/mqtt_settings.h"
 #include "modes/station.h"
 #include "modes/sweep.h"
 #include "output/events.h"
 #include "output/log_file.h"
-#include "output/mqtt_publisher.h"
 #include "output/output.h"
 #include "output/reader_names.h"
 #include "platform/stop_request.h"
@@ -25,8 +25,12 @@ bool StartBroker(const Arguments& arguments) {
   MqttSettings settings;
   std::string problem;
   if (!MakeMqttSettings(
-          arguments, [](const char* name) { return std::getenv(name); }, settings, problem) ||
-      !StartPublishing(settings, problem)) {
+          arguments, [](const char* name) { return std::getenv(name); }, settings, problem)) {
+    Notice(PrintableString(problem));
+    return false;
+  }
+  settings.tell = [](const std::string& line) { Notice(line); };
+  if (!StartPublishing(settings, problem)) {
     Notice(PrintableString(problem));
     return false;
   }

@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "broker/mqtt_publisher.h"
+#include "broker/mqtt_url.h"
 #include "output/human_lines.h"
 #include "output/json_events.h"
-#include "output/mqtt_publisher.h"
-#include "output/mqtt_url.h"
 #include "output/output.h"
 #include "text/device_text.h"
 

@@ -11,7 +11,7 @@
 
 #include "hid_uart.h"
 #include "output/events.h"
-#include "output/json_writer.h"
+#include "text/json_writer.h"
 
 JsonLine StartLine(const LibraryVersion& library, const LibraryVersion& hidLibrary, EventTime time);
 JsonLine CountLine(uint32_t bridges, EventTime time);

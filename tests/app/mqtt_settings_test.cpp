@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "output/mqtt_url.h"
+#include "broker/mqtt_url.h"
 
 namespace {
 

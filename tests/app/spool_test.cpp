@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "output/spool.h"
+#include "broker/spool.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "output/json_writer.h"
+#include "text/json_writer.h"
 
 namespace {
 

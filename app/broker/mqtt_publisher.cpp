@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "output/mqtt_publisher.h"
+#include "broker/mqtt_publisher.h"
 
 #include <mosquitto.h>
 
@@ -11,15 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "output/json_writer.h"
-#include "output/output.h"
-#include "output/spool.h"
+#include "broker/spool.h"
 #include "platform/thread_signals.h"
+#include "text/json_writer.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -48,7 +48,15 @@ constexpr milliseconds kConnectTimeLimit{10000};
 constexpr milliseconds kFirstRetry{500};
 constexpr milliseconds kLongestRetry{4000};
 
-void Tell(const std::string& line) { Notice(line); }
+// Where the operator is told; set before the client's thread starts, and
+// never changed while it runs.
+std::function<void(const std::string&)> tellOperator;
+
+void Tell(const std::string& line) {
+  if (tellOperator) {
+    tellOperator(line);
+  }
+}
 
 class Publisher {
  public:
@@ -447,6 +455,7 @@ std::unique_ptr<Publisher> publisher;
 }  // namespace
 
 bool StartPublishing(const MqttSettings& settings, std::string& problem) {
+  tellOperator = settings.tell;
   Spool::Opened opened = Spool::Open(settings.spool, settings.spoolBytes);
   if (!opened.spool) {
     problem = "spool " + settings.spool.string() + " cannot be used: " + opened.problem;

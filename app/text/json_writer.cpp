@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "output/json_writer.h"
+#include "text/json_writer.h"
 
 #include "text/hex.h"
 

@@ -9,11 +9,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "output/mqtt_url.h"
+#include "broker/mqtt_url.h"
 
 class JsonLine;
 
@@ -28,6 +29,9 @@ struct MqttSettings {
   std::optional<MqttCredentials> credentials;
   std::filesystem::path spool;
   uint64_t spoolBytes = 0;
+  /// Where the client tells the operator what becomes of the broker and the
+  /// spool, one line each (the run's notices); nowhere when empty.
+  std::function<void(const std::string& line)> tell;
 };
 
 /// Events that may wait in memory for the spool's thread; past it they are
@@ -44,7 +48,8 @@ constexpr int kMqttStopWaitMs = 3000;
 bool StartPublishing(const MqttSettings& settings, std::string& problem);
 
 /// Starts the thread that feeds the broker; it tells the operator what
-/// becomes of the broker (Notice), so the output must be ready first.
+/// becomes of the broker (MqttSettings::tell), so the output must be ready
+/// first.
 void BeginPublishing();
 
 /// Whether events go to a broker.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "output/mqtt_url.h"
+#include "broker/mqtt_url.h"
 
 #include <cstdio>
 
