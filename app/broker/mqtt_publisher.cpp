@@ -8,7 +8,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -20,12 +19,6 @@
 #include "broker/spool.h"
 #include "platform/thread_signals.h"
 #include "text/json_writer.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -490,39 +483,4 @@ void FinishPublishing() {
   publisher->Finish();
   publisher.reset();
   mosquitto_lib_cleanup();
-}
-
-std::string DefaultClientId() {
-  char name[256] = {};
-#if defined(_WIN32)
-  DWORD size = sizeof name;
-  if (!GetComputerNameA(name, &size)) {
-    name[0] = '\0';
-  }
-#else
-  if (gethostname(name, sizeof name - 1) != 0) {
-    name[0] = '\0';
-  }
-#endif
-  return std::string("kestrune-") + (name[0] != '\0' ? name : "station");
-}
-
-std::filesystem::path DefaultSpoolFolder() {
-#if defined(_WIN32)
-  const char* data = std::getenv("ProgramData");
-  return std::filesystem::path(data != nullptr && *data != '\0' ? data : "C:\\ProgramData") /
-         "Kestrune" / "spool";
-#else
-  // A service manager's state folder may be a list; the first is the unit's.
-  if (const char* state = std::getenv("STATE_DIRECTORY"); state != nullptr && *state != '\0') {
-    const std::string first(state, std::strcspn(state, ":"));
-    return std::filesystem::path(first) / "spool";
-  }
-  if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
-    return std::filesystem::path(state) / "kestrune" / "spool";
-  }
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr && *home != '\0' ? home : ".") / ".local" / "state" /
-         "kestrune" / "spool";
-#endif
 }

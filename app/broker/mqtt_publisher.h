@@ -70,13 +70,4 @@ bool PublishingRefused();
 /// topic, disconnects and ends the thread.
 void FinishPublishing();
 
-/// The client id when none is given: "kestrune-" and the host name.
-std::string DefaultClientId();
-
-/// The spool folder when none is given: $STATE_DIRECTORY/spool under a
-/// service manager that gives one, else the user's state folder
-/// ($XDG_STATE_HOME or ~/.local/state)/kestrune/spool; on Windows
-/// %ProgramData%\Kestrune\spool.
-std::filesystem::path DefaultSpoolFolder();
-
 #endif

@@ -4,6 +4,7 @@
 #ifndef KESTRUNE_APP_MQTT_SETTINGS_H
 #define KESTRUNE_APP_MQTT_SETTINGS_H
 
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,15 @@ using Environment = std::function<const char*(const char*)>;
 /// problem, for a URL or credentials that can never work: a malformed URL,
 /// mqtts:// without TLS, a file that cannot be read or has no user name, a
 /// password without a user name.
+/// The client id when none is given: "kestrune-" and the host name.
+std::string DefaultClientId();
+
+/// The spool folder when none is given: $STATE_DIRECTORY/spool under a
+/// service manager that gives one, else the user's state folder
+/// ($XDG_STATE_HOME or ~/.local/state)/kestrune/spool; on Windows
+/// %ProgramData%\Kestrune\spool.
+std::filesystem::path DefaultSpoolFolder();
+
 bool MakeMqttSettings(const Arguments& arguments, const Environment& environment,
                       MqttSettings& settings, std::string& problem);
 
