@@ -23,6 +23,10 @@ namespace {
 struct DeviceLog {
   std::atomic<int> closes{0};
   std::atomic<int> callsAfterClose{0};
+  // Calls on the device that began while another was still in it: hidapi
+  // keeps per-device state its calls rewrite unlocked, so there must be none.
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
 };
 
 constexpr int kFail = -1;  // in a script: the device fails from there on
@@ -37,6 +41,7 @@ class MemoryDevice : public HidDevice {
         script_(std::move(script)),
         failed_(!script_.empty() && script_.front() == kFail) {}
   int ReadInputReport(uint8_t* report, size_t size, int timeoutMs) override {
+    const InCall call(*log_);
     Use();
     if (failed_) {
       return kFail;
@@ -55,20 +60,30 @@ class MemoryDevice : public HidDevice {
     return next;
   }
   bool SendFeatureReport(const uint8_t*, size_t) override {
+    const InCall call(*log_);
     Use();
     return !failed_;
   }
   int GetFeatureReport(uint8_t*, size_t) override {
+    const InCall call(*log_);
     Use();
     return failed_ ? kFail : 3;
   }
   void Close() override {
+    const InCall call(*log_);
     Use();
     closed_ = true;
     ++log_->closes;
   }
 
  private:
+  struct InCall {
+    explicit InCall(DeviceLog& log) : log_(log) { log_.overlaps += log_.inside++ != 0 ? 1 : 0; }
+    ~InCall() { --log_.inside; }
+    InCall(const InCall&) = delete;
+    InCall& operator=(const InCall&) = delete;
+    DeviceLog& log_;
+  };
   void Use() { log_->callsAfterClose += closed_ ? 1 : 0; }
   std::shared_ptr<DeviceLog> log_;
   std::deque<int> script_;
@@ -125,7 +140,7 @@ TEST(HandleTable, EachHandleAnswersAsItsStateSays) {
   }
 }
 
-TEST(HandleTable, TwoClosesRacingReadsCloseEachDeviceOnce) {
+TEST(HandleTable, ClosesAndRequestsRacingReadsNeverOverlapAndCloseEachDeviceOnce) {
   constexpr int kBridges = 4;
   HandleTable table;
   std::vector<std::shared_ptr<DeviceLog>> logs;
@@ -152,6 +167,16 @@ TEST(HandleTable, TwoClosesRacingReadsCloseEachDeviceOnce) {
         }
       });
     }
+    // Feature requests while the readers read, as a caller's settings go.
+    threads.emplace_back([&, handle] {
+      while (!go) std::this_thread::yield();
+      for (auto bridge = table.Find(handle); bridge != nullptr; bridge = table.Find(handle)) {
+        bridge->access().Request([](HidDevice& device) {
+          uint8_t report[8] = {};
+          return device.GetFeatureReport(report, sizeof report);
+        });
+      }
+    });
     for (int closer = 0; closer < 2; ++closer) {
       threads.emplace_back([&, handle] {
         while (!go) std::this_thread::yield();
@@ -167,6 +192,7 @@ TEST(HandleTable, TwoClosesRacingReadsCloseEachDeviceOnce) {
   for (const auto& log : logs) {
     EXPECT_EQ(log->closes, 1);
     EXPECT_EQ(log->callsAfterClose, 0);
+    EXPECT_EQ(log->overlaps, 0) << "calls on one device overlapped";
   }
 }
 
